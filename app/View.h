@@ -1,0 +1,43 @@
+// What the worker thread and the update may do to the main window.
+//
+// Every call completes before the caller goes on: a window toolkit that only
+// allows its own thread to touch controls carries the call out there, in
+// order, while the caller waits. PostWindowMessage does not wait.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class IDlgView {
+public:
+  virtual ~IDlgView() = default;
+
+  // Adds one line at the end of the log list (control 1000), text unchanged.
+  virtual void AppendLogLine(const std::string& text) = 0;
+  // Appends one character at the end of the console box (control 1037).
+  virtual void AppendConsoleChar(char ch) = 0;
+  // Sets the caption of a button ("Open"/"Close" on 1012).
+  virtual void SetControlText(int id, const std::string& text) = 0;
+  virtual void EnableControl(int id, bool enable) = 0;
+  // A warning box owned by the main window; returns when it is closed.
+  virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+  // Posts WM_UPDATE_END, WM_UPDATE_TIMER or WM_UPDATE_PROGRESS to the window.
+  virtual void PostWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) = 0;
+};
+
+// How an update ended, told to the view just before WM_UPDATE_END is posted,
+// so that a front end can report it (the command line maps it to its exit
+// status). The window itself needs none of it: the log says it all.
+enum class UpdateOutcome {
+  Completed,     // "\ncompelete."
+  RetryFailed,   // ten negative acknowledges in a row
+  AckTimeout,    // ten acknowledge time-outs in a row
+  FileError,     // an image, boot.bin, flash.bin or the dump file failed
+  PortLost,      // the device went away during the update
+};
+
+class IUpdateObserver {
+public:
+  virtual ~IUpdateObserver() = default;
+  virtual void OnUpdateOutcome(UpdateOutcome outcome) = 0;
+};

@@ -1,0 +1,11 @@
+# tq_add_test(NAME LABEL SOURCES... [LIBS ...])
+# Builds one GoogleTest executable and registers each of its tests with CTest,
+# labelled by area so that `ctest -L <area>` runs one area.
+function(tq_add_test name label)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE TQ_BIN_DIR="${TQ_BIN_DIR}" TQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,70 @@
+// The small interfaces through which the update engine acts. The engine does
+// no I/O of its own: it reacts to received bytes and timer ticks and reaches
+// the port, the clock, the files and the batch list only through these, so a
+// test can script the chip byte by byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The serial port as the update sees it.
+class IUpdatePort {
+public:
+  virtual ~IUpdatePort() = default;
+  // Copies the bytes and returns without waiting for the line.
+  virtual void Write(const uint8_t* data, size_t length) = 0;
+  // Closes the port and opens it again, on the port number of the last open
+  // request, at `baud` with 8 data bits, no parity and one stop bit.
+  virtual bool ReopenAtBaud(uint32_t baud) = 0;
+};
+
+// The fixed waits of the protocol. A test records them instead of sleeping.
+class IUpdateClock {
+public:
+  virtual ~IUpdateClock() = default;
+  virtual void Wait(uint32_t milliseconds) = 0;
+  // Milliseconds from an arbitrary origin, monotonic.
+  virtual uint64_t NowMs() = 0;
+};
+
+// A dump file being written. Bytes may be buffered, but every byte reaches
+// the file in arrival order once Flush or Close returns true.
+class IDumpSink {
+public:
+  virtual ~IDumpSink() = default;
+  virtual bool Write(const uint8_t* data, size_t length, std::string& error) = 0;
+  virtual bool Flush(std::string& error) = 0;
+  virtual bool Close(std::string& error) = 0;
+};
+
+class IFileAccess {
+public:
+  virtual ~IFileAccess() = default;
+  // Size of a regular file; false with a reason when it cannot be opened.
+  virtual bool FileSize(const std::string& path, uint64_t& size, std::string& error) = 0;
+  // Reads up to `length` bytes at `offset`; `got` is what was read.
+  virtual bool ReadAt(const std::string& path, uint64_t offset, uint8_t* buffer, size_t length,
+                      size_t& got, std::string& error) = 0;
+  // Creates the file, or empties it when it exists, for a dump.
+  virtual std::unique_ptr<IDumpSink> CreateDump(const std::string& path, std::string& error) = 0;
+};
+
+// One entry of a batch run.
+struct BatchEntry {
+  int32_t act = 255;
+  int32_t base = 0;
+  int32_t length = 0;
+  std::string file;
+};
+
+// Where a batch run takes its entries: the Bat section of cfg.ini, or a list
+// kept in memory by a front end.
+class IBatchSource {
+public:
+  virtual ~IBatchSource() = default;
+  virtual int32_t TotalNum() = 0;
+  virtual BatchEntry Entry(int32_t index) = 0;
+};
