@@ -37,5 +37,6 @@ std::vector<std::string> ReadProfileSection(const std::string& section, const st
 bool WriteProfileString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& path);
 
-// The text before the first '=', or the whole line when it has none.
+// The text before the first '=' without trailing blanks, or the whole line
+// when it has none.
 std::string ProfileKeyPart(const std::string& line);

@@ -1,0 +1,80 @@
+#include "app/Config.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ChipNumbers, ReadEachItemByItsOwnBase) {
+  EXPECT_EQ(ParseChipNumber("0x10"), 16);
+  EXPECT_EQ(ParseChipNumber("010"), 8);
+  EXPECT_EQ(ParseChipNumber("  -7"), -7);
+  EXPECT_EQ(ParseChipNumber("+0X1f"), 31);
+  EXPECT_EQ(ParseChipNumber("abc"), 0);
+  EXPECT_EQ(ParseChipNumber(""), 0);
+  EXPECT_EQ(ParseChipNumber("0x1FF"), 0x1FF);  // only the low byte travels, the value stays whole
+  EXPECT_EQ(ParseChipNumber("99999999999999999999999"), -1);  // clamps, then wraps to 32 bits
+
+  auto v = SplitChipNumbers("1,0x10,010,4,5,6,7,8,9,10,11");
+  EXPECT_EQ(v, (std::array<int32_t, 9>{1, 16, 8, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(SplitChipNumbers("3, x ,5"), (std::array<int32_t, 9>{3, 0, 5, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(SplitChipNumbers(""), (std::array<int32_t, 9>{}));
+}
+
+TEST(ConfigFile, ListsKeysAndLookups) {
+  TempDir dir;
+  dir.Write("cfg.ini",
+            "[COM]\nCOM1\nCOM3\n[ChipModel]\nChipA=1,0x10,010,4,5,6,7,8,9\nChipB\n"
+            "[PFLASH]\nM5=5\nM7=7\n[SFLASH]\nM5=5\n[PortMap]\nCOM2=/dev/pts/9\n");
+  auto cfg = CConfigFile::InFolder(dir.Path());
+  EXPECT_EQ(cfg.Lines("COM"), (std::vector<std::string>{"COM1", "COM3"}));
+  EXPECT_EQ(cfg.Keys("ChipModel"), (std::vector<std::string>{"ChipA", "ChipB"}));
+  EXPECT_EQ(cfg.ChipNumbers("chipa")[1], 16);
+  EXPECT_EQ(cfg.ChipNumbers("Unknown"), (std::array<int32_t, 9>{}));
+  EXPECT_EQ(cfg.FlashModelCode(0, "M5"), 5);
+  EXPECT_EQ(cfg.FlashModelCode(1, "M5"), 133);
+  EXPECT_EQ(cfg.FlashModelCode(1, "nothing"), 128);
+  EXPECT_EQ(cfg.FlashModelCode(0, "nothing"), 0);
+  EXPECT_EQ(cfg.PortMapPath(2).value_or(""), "/dev/pts/9");
+  EXPECT_FALSE(cfg.PortMapPath(1).has_value());
+}
+
+TEST(ConfigFile, SettingRoundTripsAndBatchDefaults) {
+  TempDir dir;
+  auto cfg = CConfigFile::InFolder(dir.Path());
+  EXPECT_EQ(cfg.ReadSetting(), SavedSelections{});  // no file: all 0
+  SavedSelections s{1, 2, 3, 4, 5, 6, 1, 8};
+  ASSERT_TRUE(cfg.WriteSetting(s));
+  EXPECT_EQ(cfg.ReadSetting(), s);
+  EXPECT_EQ(cfg.ReadSettingFlashModel(), 8);
+
+  EXPECT_EQ(cfg.BatTotalNum(), 0);
+  BatchEntry e = cfg.BatEntry(0);
+  EXPECT_EQ(e.act, 255);
+  EXPECT_EQ(e.base, 0);
+  EXPECT_EQ(e.length, 0);
+  EXPECT_EQ(e.file, "");
+  dir.Write("cfg.ini", "[Bat]\nTotalNum=2\nAct1=2\nBase1=0x10000\nLenth1=4096\nFile1=/tmp/out.bin\n");
+  EXPECT_EQ(cfg.BatTotalNum(), 2);
+  e = cfg.BatEntry(1);
+  EXPECT_EQ(e.act, 2);
+  EXPECT_EQ(e.base, 0x10000);
+  EXPECT_EQ(e.length, 4096);
+  EXPECT_EQ(e.file, "/tmp/out.bin");
+}
+
+TEST(ConfigFile, WritingSettingKeepsAHandWrittenFile) {
+  TempDir dir;
+  const std::string before =
+      "# bench 3\n[COM]\nCOM1\n\n[Setting]\nPort=0\nBaudRate=0\n; note\nChipModel=0\n"
+      "RamType=0\nSdramSize=0\nXtal=0\nFlashType=0\nFlashModel=0\n\n[Bat]\nTotalNum=1\n";
+  dir.Write("cfg.ini", before);
+  auto cfg = CConfigFile::InFolder(dir.Path());
+  ASSERT_TRUE(cfg.WriteSetting(SavedSelections{1, 0, 0, 0, 0, 0, 0, 0}));
+  std::string expected = before;
+  expected.replace(expected.find("Port=0"), 6, "Port=1");
+  EXPECT_EQ(TempDir::Read(cfg.Path()), expected);
+  EXPECT_EQ(cfg.ReadSetting().port, 1);
+}
+
+}  // namespace

@@ -1,0 +1,10 @@
+// The real clock of the update: waits block the calling (worker) thread.
+#pragma once
+
+#include "update/UpdateIo.h"
+
+class CSteadyClock : public IUpdateClock {
+public:
+  void Wait(uint32_t milliseconds) override;
+  uint64_t NowMs() override;
+};

@@ -1,0 +1,128 @@
+// The update: the whole conversation with the decoder chip's boot loader and
+// flash loader. The chip leads: every step of the host answers one byte from
+// the chip ('X' acknowledge, 'Y' negative acknowledge, 'E'/'P' progress
+// ticks, console text) or one tick of the window's timers.
+//
+// The engine does no I/O of its own. It runs on the worker thread, reacts to
+// the bytes the receive path read and to timer ticks, and acts through the
+// port, the view, the clock, the file access and the batch source it is
+// given. Nothing in it is locked: every call comes from the one worker.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/UpdateSettings.h"
+#include "app/View.h"
+#include "update/UpdateIo.h"
+
+struct UpdateEngineDeps {
+  IUpdatePort& port;
+  IDlgView& view;
+  IUpdateClock& clock;
+  IFileAccess& files;
+  IBatchSource& batch;
+  IUpdateObserver* observer = nullptr;
+  std::string configDir;  // folder holding boot.bin and flash.bin, ending in '/'
+};
+
+// Update stages: which block the host sent last.
+inline constexpr uint32_t STAGE_IDLE = 0;
+inline constexpr uint32_t STAGE_WAIT_REQUEST = 1;
+inline constexpr uint32_t STAGE_BOOT_IMAGE = 2;
+inline constexpr uint32_t STAGE_CHIP_SETTINGS = 3;
+inline constexpr uint32_t STAGE_LOADER_LENGTH = 4;
+inline constexpr uint32_t STAGE_LOADER_BODY = 5;
+inline constexpr uint32_t STAGE_CONTROL_INFO = 6;
+inline constexpr uint32_t STAGE_APP_IMAGE = 7;
+inline constexpr uint32_t STAGE_ERASE = 8;
+inline constexpr uint32_t STAGE_PROGRAM = 9;
+inline constexpr uint32_t STAGE_DUMP = 10;
+
+class CUpdateEngine {
+public:
+  explicit CUpdateEngine(UpdateEngineDeps deps);
+  ~CUpdateEngine();
+  CUpdateEngine(const CUpdateEngine&) = delete;
+  CUpdateEngine& operator=(const CUpdateEngine&) = delete;
+
+  // WM_UPDATE_START: takes its own copy of the settings, disables "Link",
+  // resets the counters and waits for the chip's request (stage 1).
+  void OnUpdateStart(const UpdateSettings& settings);
+  // Bytes the receive path read from the port, in arrival order.
+  void OnReceive(const uint8_t* data, size_t length);
+  // WM_UPDATE_TICK: timer 1 shows '>', timer 2 is the acknowledge time-out.
+  void OnUpdateTick(uint32_t timerId);
+  // WM_UPDATE_STOP: enables "Link", goes idle, closes a dump in progress.
+  void OnUpdateStop();
+  // The device went away: ends a running update with a log line.
+  void OnPortLost(const std::string& reason);
+  // Program end: flushes and closes the dump file.
+  void Shutdown();
+
+  uint32_t Stage() const { return m_nStage; }
+  const UpdateSettings& Settings() const { return m_settings; }
+
+private:
+  // Byte state machine and its acknowledge table.
+  void HandleByte(uint8_t byte);
+  void OnAck();
+  void OnNak();
+  void ReceiveDump(const uint8_t* data, size_t length);
+
+  // The send step of the current stage, and the blocks behind it.
+  void SendStageBlock();
+  void SendFrame(uint8_t type, const uint8_t* payload, size_t length);
+  void SendBootImage();
+  void SendChipSettings();
+  void SendLoaderLength();
+  void SendLoaderBody();
+  void SettleAct();
+  void BuildAndSendControlInfo();
+  void SendAppChunk();
+  void SendEraseCommand();
+  void SendProgramCommand();
+  void SendDumpCommand();
+  void CompleteAct();
+
+  // Ending an update: stage 0, the outcome to the observer, WM_UPDATE_END.
+  void EndUpdate(UpdateOutcome outcome);
+  // A file failed: one log line naming it and the reason, then EndUpdate.
+  void FailFile(const std::string& line);
+  // Closes a dump cut short and logs how many bytes the file holds.
+  void CloseDumpCutShort();
+
+  void Log(const std::string& text);
+  void Console(char ch);
+  void PostProgress(int64_t done, int64_t total);
+  void PostPercent(int32_t percent);
+  void PostTimer(uint32_t timerId, int32_t periodMs);
+  void WriteBytes(const uint8_t* data, size_t length);
+  void WriteByte(uint8_t byte);
+  std::string BootPath() const;
+  std::string LoaderPath() const;
+
+  UpdateEngineDeps m_deps;
+  UpdateSettings m_settings;
+
+  // Update state.
+  uint32_t m_nStage = STAGE_IDLE;
+  int32_t m_nAckTimeouts = 0;   // consecutive acknowledge time-outs
+  int32_t m_nAppState = 0;      // image transfer: 0 not begun, 1 in progress, 2 all sent
+  int32_t m_nLastReply = 0;     // 1 'X' since the last send, 2 'Y', 0 consumed
+  int32_t m_nNakCount = 0;      // consecutive 'Y'
+  int64_t m_nDumpCount = 0;     // dump bytes accepted by the dump file
+  bool m_bDumpOpen = false;
+  int64_t m_nEraseDone = 0;     // 4096 per 'E'
+  int64_t m_nProgramDone = 0;   // 4096 per 'P'
+  std::unique_ptr<IDumpSink> m_fileDump;
+  std::string m_strDumpOpenPath;  // the path m_fileDump was created at
+  int64_t m_nAppOffset = 0;     // offset of the chunk in flight
+  int64_t m_nAppChunk = 0;      // length of the chunk in flight
+
+  // The acknowledge timer as last requested from the window.
+  bool m_bAckTimerArmed = false;
+  uint64_t m_nAckArmedAtMs = 0;
+};
