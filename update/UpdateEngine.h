@@ -70,7 +70,9 @@ private:
   void HandleByte(uint8_t byte);
   void OnAck();
   void OnNak();
-  void ReceiveDump(const uint8_t* data, size_t length);
+  // Takes dump bytes up to the next 4096-byte boundary or the end of the
+  // range; returns how many it consumed (at least one).
+  size_t ReceiveDump(const uint8_t* data, size_t length);
 
   // The send step of the current stage, and the blocks behind it.
   void SendStageBlock();
@@ -91,7 +93,13 @@ private:
   void EndUpdate(UpdateOutcome outcome);
   // A file failed: one log line naming it and the reason, then EndUpdate.
   void FailFile(const std::string& line);
-  // Closes a dump cut short and logs how many bytes the file holds.
+  // Closes the dump file; false with the reason when its last bytes failed.
+  bool CloseDump(std::string& error);
+  // Logs a failed dump write (when `error` is set) and how many bytes the
+  // dump file holds.
+  void ReportDumpCutShort(const std::string& error);
+  // Closes a dump cut short by a stop, a lost port or a failure and logs
+  // how many bytes the file holds.
   void CloseDumpCutShort();
 
   void Log(const std::string& text);
@@ -115,12 +123,14 @@ private:
   int32_t m_nNakCount = 0;      // consecutive 'Y'
   int64_t m_nDumpCount = 0;     // dump bytes accepted by the dump file
   bool m_bDumpOpen = false;
+  bool m_bDumpDone = false;     // the range is in; only a resent dump command starts over
   int64_t m_nEraseDone = 0;     // 4096 per 'E'
   int64_t m_nProgramDone = 0;   // 4096 per 'P'
   std::unique_ptr<IDumpSink> m_fileDump;
   std::string m_strDumpOpenPath;  // the path m_fileDump was created at
   int64_t m_nAppOffset = 0;     // offset of the chunk in flight
   int64_t m_nAppChunk = 0;      // length of the chunk in flight
+  uint64_t m_nLoaderSize = 0;   // flash.bin size sent in the length block
 
   // The acknowledge timer as last requested from the window.
   bool m_bAckTimerArmed = false;
