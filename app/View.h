@@ -19,6 +19,9 @@ public:
   // Sets the caption of a button ("Open"/"Close" on 1012).
   virtual void SetControlText(int id, const std::string& text) = 0;
   virtual void EnableControl(int id, bool enable) = 0;
+  // The caption a button shows now; "Link" and the Open/Close command decide
+  // on the caption of 1012 alone.
+  virtual std::string GetControlText(int id) { (void)id; return {}; }
   // A warning box owned by the main window; returns when it is closed.
   virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
   // Posts WM_UPDATE_END, WM_UPDATE_TIMER or WM_UPDATE_PROGRESS to the window.

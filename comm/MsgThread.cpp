@@ -115,7 +115,8 @@ bool CMsgThread::CreateThread() {
   } catch (...) {
     return false;
   }
-  // Wait until the thread has registered, so that its id is known to callers.
+  // Wait until the thread has registered and initialised, so that its id is
+  // known to callers and its start-up step has run.
   std::unique_lock lock(m_startMutex);
   m_startCv.wait(lock, [&] { return m_startDone; });
   return true;
@@ -137,13 +138,13 @@ void CMsgThread::OnMessage(uint32_t message, Handler handler) { m_handlers[messa
 void CMsgThread::Run() {
   m_selfId = RegisterMessageQueue(m_queue);
   m_publishedId.store(m_selfId);
+  bool run = InitInstance();
   {
     std::lock_guard lock(m_startMutex);
     m_startDone = true;
   }
   m_startCv.notify_all();
 
-  bool run = InitInstance();
   ThreadMessage msg;
   while (run && m_queue->Get(msg)) {
     if (msg.message == WM_QUIT) {

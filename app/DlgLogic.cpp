@@ -1,0 +1,112 @@
+#include "DlgLogic.h"
+
+#include "Messages.h"
+#include "Requests.h"
+#include "comm/MsgThread.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const int CDlgLogic::kSettingsControls[14] = {
+    ctl::XTAL_LIST,    ctl::RAMSIZE_LIST, ctl::ACT_LIST,       ctl::BASE1_LIST,      ctl::BASE2_LIST,
+    ctl::BASE3_LIST,   ctl::LENGTH1_LIST, ctl::LENGTH2_LIST,   ctl::LENGTH3_LIST,    ctl::FLASHTYPE_LIST,
+    ctl::FLASHMODEL_LIST, ctl::OPEN_BUTTON, ctl::RAMTYPE_LIST, ctl::CHIPMODEL_LIST};
+
+CDlgLogic::CDlgLogic(CDumpApp& app, CSettingsModel& model, IDlgView& view, IDlgTimers& timers)
+    : m_app(app), m_model(model), m_view(view), m_timers(timers) {}
+
+bool CDlgLogic::PostToWorker(uint32_t message, uint32_t wParam, int32_t lParam, std::any payload) {
+  const uint32_t worker = m_app.m_dwWorkerThreadId.load();
+  if (worker == 0) return false;
+  return PostThreadMessage(worker, message, wParam, lParam, std::move(payload));
+}
+
+void CDlgLogic::EnableSettings(bool enable) {
+  for (int id : kSettingsControls) m_view.EnableControl(id, enable);
+}
+
+void CDlgLogic::OnOpen() {
+  if (m_app.m_dwWorkerThreadId.load() == 0) return;
+  const int32_t port = m_model.PortNumber();
+  if (m_view.GetControlText(ctl::OPEN_BUTTON) == "Open") {
+    PortOpenRequest request{m_model.PortSettingsText(), m_devicePath};
+    const auto length = static_cast<uint32_t>(request.settingsText.size());
+    PostToWorker(WM_PORT_OPEN, length, port, std::move(request));
+  } else {
+    PostToWorker(WM_PORT_CLOSE, 1, port);
+  }
+}
+
+bool CDlgLogic::OnLink() {
+  const std::string caption = m_view.GetControlText(ctl::OPEN_BUTTON);
+  // The capture runs before the checks, so it happens even when Link refuses.
+  m_app.m_settings = m_model.Capture(m_app.m_settings);
+  if (auto failure = CheckLink(caption, m_model.m_sel.m_nActSel, m_app.m_settings)) {
+    m_view.AppendLogLine(*failure);
+    return false;
+  }
+  m_model.Config().WriteSetting(m_model.Remembered());
+  m_app.m_settings.m_nFlashModel = m_model.FlashModelCode();
+  // The worker gets its own copy: later file choices cannot change a running update.
+  PostToWorker(WM_UPDATE_START, UPDATE_START_WPARAM, 1, UpdateSettings(m_app.m_settings));
+  m_timers.SetTimer(ID_TIMER_WAIT, TIMER_WAIT_PERIOD_MS);
+  EnableSettings(false);
+  m_view.AppendLogLine("Begin updating now.\n");
+  return true;
+}
+
+void CDlgLogic::OnStop() {
+  PostToWorker(WM_UPDATE_STOP, 1, 1);
+  m_timers.KillTimer(ID_TIMER_WAIT);
+  m_timers.KillTimer(ID_TIMER_ACK);
+  EnableSettings(true);
+  OnOpen();
+}
+
+void CDlgLogic::OnTimerTick(uint32_t id) {
+  if (id == ID_TIMER_WAIT || id == ID_TIMER_ACK) PostToWorker(WM_UPDATE_TICK, id, UPDATE_TICK_LPARAM);
+}
+
+void CDlgLogic::OnWindowMessage(uint32_t message, uint32_t wParam, int32_t lParam) {
+  if (message == WM_UPDATE_END) {
+    OnStop();
+  } else if (message == WM_UPDATE_TIMER) {
+    m_timers.KillTimer(wParam);
+    if (lParam > 0) m_timers.SetTimer(wParam, static_cast<uint32_t>(lParam));
+  } else if (message == WM_UPDATE_PROGRESS) {
+    m_progress = lParam;
+    if (m_onProgress) m_onProgress(lParam);
+  }
+}
+
+std::optional<std::string> CDlgLogic::ChooseAppFile(const std::string& path) {
+  struct stat st {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const int err = fd < 0 ? errno : (ok ? 0 : EISDIR);
+  if (fd >= 0) ::close(fd);
+  if (!ok) {
+    m_app.m_settings.m_strAppFile.clear();
+    m_app.m_settings.m_nAppFileSize = 0;
+    return "Can't open application file " + path + ": " + std::strerror(err);
+  }
+  if (st.st_size > MAX_APP_FILE_SIZE) {
+    m_app.m_settings.m_strAppFile.clear();
+    m_app.m_settings.m_nAppFileSize = 0;
+    return "File cannot large than 4MB!";
+  }
+  m_app.m_settings.m_strAppFile = path;
+  m_app.m_settings.m_nAppFileSize = st.st_size;
+  return std::nullopt;
+}
+
+bool CDlgLogic::ChooseDumpFile(const std::string& path) {
+  m_app.m_settings.m_strDumpFile = path;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
