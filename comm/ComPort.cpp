@@ -1,0 +1,426 @@
+#include "comm/ComPort.h"
+
+#include "app/Messages.h"
+#include "app/Profile.h"
+#include "comm/CommSettings.h"
+#include "comm/MsgThread.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+namespace {
+constexpr size_t kPathCapacity = 4096;
+constexpr size_t kReadChunk = 4096;
+}  // namespace
+
+CComPort::CComPort() = default;
+
+CComPort::~CComPort() {
+  ClosePort();
+  ReapMonitor();
+}
+
+bool CComPort::SetPortNumber(int32_t n) {
+  m_nPortNo = n;
+  m_strPortName.clear();
+  if (n < MIN_PORT_NUMBER || n > MAX_PORT_NUMBER) return false;
+  if (!m_strConfigFile.empty()) {
+    m_strPortName =
+        ReadProfileString("PortMap", "COM" + std::to_string(n), "", kPathCapacity, m_strConfigFile);
+  }
+  if (m_strPortName.empty()) m_strPortName = "/dev/ttyS" + std::to_string(n - 1);
+  return true;
+}
+
+void CComPort::SetPortName(const std::string& devicePath, int32_t nPortNo) {
+  m_nPortNo = nPortNo;
+  m_strPortName = devicePath;
+}
+
+bool CComPort::OpenPort() {
+  if (IsOpen()) ClosePort();
+  ReapMonitor();  // a monitor that missed its grace time still holds the last device
+  {
+    std::lock_guard lock(m_mtxRx);
+    m_rxQueue.Clear();
+    m_bRxNotified = false;
+  }
+  {
+    std::lock_guard lock(m_mtxTx);
+    m_txQueue.Clear();
+  }
+  m_bPortLost.store(false);
+
+  if (m_strPortName.empty()) {
+    m_nLastError = ENOENT;  // refused port number: no device is touched
+    return false;
+  }
+  int err = 0;
+  const serial::PortHandle h = serial::OpenDevice(m_strPortName, err);
+  if (h == serial::kNoPort) {
+    m_nLastError = err;
+    return false;
+  }
+  m_hComm = h;
+  m_bHaveErrorCounts = serial::GetErrorCounts(h, m_errorCounts);
+  if (m_bAutoStartMonitor && !StartMonitor()) {
+    ClosePort();
+    m_nLastError = EAGAIN;
+    return false;
+  }
+  m_nLastError = 0;
+  return true;
+}
+
+bool CComPort::SetupPort() {
+  if (!IsOpen()) return false;
+  // The driver's queues are fixed in size; ours grow as needed. What is left
+  // to do is to start with nothing queued in either direction.
+  std::scoped_lock lock(m_mtxRx, m_mtxTx);
+  m_rxQueue.Clear();
+  m_bRxNotified = false;
+  m_txQueue.Clear();
+  const bool purged = serial::PurgeDevice(m_hComm, true, true);
+  if (m_bHaveErrorCounts) serial::GetErrorCounts(m_hComm, m_errorCounts);
+  return purged;
+}
+
+bool CComPort::ApplySettingsText(const char* text) {
+  if (!IsOpen()) return false;
+  if (!serial::GetLine(m_hComm, m_dcb)) return false;
+  serial::LineSettings line = m_dcb;
+  if (!ParseCommSettings(text, line)) return false;
+  if (!serial::SetLine(m_hComm, line)) return false;
+  m_dcb = line;
+  return true;
+}
+
+bool CComPort::ApplyLineSettings(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+  if (!IsOpen()) return false;
+  if (!serial::GetLine(m_hComm, m_dcb)) return false;
+  serial::LineSettings line = m_dcb;
+  line.baud = baud;
+  line.byteSize = byteSize;
+  line.parity = parity;
+  line.stopBits = stopBits;
+  if (!serial::SetLine(m_hComm, line)) return false;
+  m_dcb = line;
+  return true;
+}
+
+bool CComPort::OpenAtBaud(uint32_t port, uint32_t baud) {
+  if (port < static_cast<uint32_t>(MIN_PORT_NUMBER) || port > static_cast<uint32_t>(MAX_PORT_NUMBER)) return false;
+  return SetPortNumber(static_cast<int32_t>(port)) && OpenPort() && SetupPort() &&
+         ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT);
+}
+
+bool CComPort::OpenAtBaud(const std::string& devicePath, uint32_t baud) {
+  SetPortName(devicePath, m_nPortNo);
+  return OpenPort() && SetupPort() && ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT);
+}
+
+bool CComPort::GetLineSettings(serial::LineSettings& out) {
+  return IsOpen() && serial::GetLine(m_hComm, out);
+}
+
+void CComPort::ClosePort() {
+  if (!IsOpen()) return;
+  DropOutput();
+  const serial::PortHandle h = m_hComm;
+  bool closeHere = true;
+  if (m_hMonitorThread.joinable() && !StopMonitor(MONITOR_GRACE_MS)) {
+    // The monitor is told to stop but is still inside a step that may use
+    // the device; closing it now could hand its descriptor number to
+    // something else under the monitor's feet. The monitor closes it when
+    // it ends.
+    std::lock_guard lock(m_mtxMonitor);
+    if (!m_bMonitorDone) {
+      m_hOrphanPort = h;
+      closeHere = false;
+    }
+  }
+  if (closeHere) serial::CloseDevice(h);
+  {
+    std::lock_guard lock(m_mtxRx);
+    m_rxQueue.Clear();
+    m_bRxNotified = false;
+  }
+  m_hComm = serial::kNoPort;
+}
+
+void CComPort::DropOutput() {
+  std::lock_guard lock(m_mtxTx);
+  m_txQueue.Clear();
+  serial::PurgeDevice(m_hComm, false, true);
+}
+
+bool CComPort::TakeLineErrors() {
+  if (!m_bHaveErrorCounts) return false;
+  serial::LineErrorCounts now;
+  if (!serial::GetErrorCounts(m_hComm, now)) return false;
+  const uint32_t flags = serial::LineErrorFlags(m_errorCounts, now);
+  m_errorCounts = now;
+  return flags != 0;
+}
+
+bool CComPort::FillInputLocked(serial::PortHandle h, int& err) {
+  uint8_t chunk[kReadChunk];
+  while (m_rxQueue.Size() < INPUT_QUEUE_SIZE) {
+    const size_t room = std::min(sizeof chunk, INPUT_QUEUE_SIZE - m_rxQueue.Size());
+    const long got = serial::ReadDevice(h, chunk, room, err);
+    if (got < 0) return false;
+    if (got == 0) break;
+    m_rxQueue.Append(chunk, static_cast<size_t>(got));
+  }
+  return true;
+}
+
+bool CComPort::DrainOutputLocked(serial::PortHandle h, int& err) {
+  while (!m_txQueue.Empty()) {
+    const long put = serial::WriteDevice(h, m_txQueue.Front(), m_txQueue.Size(), err);
+    if (put < 0) return false;
+    if (put == 0) break;
+    m_txQueue.Consume(static_cast<size_t>(put));
+  }
+  return true;
+}
+
+uint32_t CComPort::ReadPort(void* buffer, uint32_t capacity, uint32_t /*waitMs*/) {
+  if (!IsOpen()) return 0;
+  if (TakeLineErrors()) {
+    // What arrived around a framing, parity or overrun error cannot be
+    // trusted: drop all of it, as the caller's protocol expects.
+    std::lock_guard lock(m_mtxRx);
+    m_rxQueue.Clear();
+    m_bRxNotified = false;
+    serial::PurgeDevice(m_hComm, true, false);
+    return 0;
+  }
+  size_t got = 0;
+  bool wake = false;
+  {
+    std::lock_guard lock(m_mtxRx);
+    int err = 0;
+    // A failing device is reported by the monitor; what was read stays readable.
+    FillInputLocked(m_hComm, err);
+    const bool wasFull = m_rxQueue.Size() >= INPUT_QUEUE_SIZE;
+    if (buffer != nullptr) got = m_rxQueue.Take(static_cast<uint8_t*>(buffer), capacity);
+    m_bRxNotified = false;
+    // Bytes left behind need a new notification; a full queue had stopped
+    // the monitor from taking more from the driver.
+    wake = !m_rxQueue.Empty() || wasFull;
+  }
+  if (wake) m_waiter.Wake();
+  return static_cast<uint32_t>(got);
+}
+
+uint32_t CComPort::InputQueued() {
+  if (!IsOpen()) return 0;
+  std::lock_guard lock(m_mtxRx);
+  int err = 0;
+  FillInputLocked(m_hComm, err);
+  return static_cast<uint32_t>(m_rxQueue.Size());
+}
+
+uint32_t CComPort::WritePort(const void* bytes, int32_t count) {
+  if (!IsOpen() || bytes == nullptr || count <= 0 || m_bPortLost.load()) return 0;
+  if (TakeLineErrors()) DropOutput();
+  const auto* p = static_cast<const uint8_t*>(bytes);
+  const auto n = static_cast<size_t>(count);
+  size_t taken = 0;
+  bool startDrain = false;
+  {
+    std::lock_guard lock(m_mtxTx);
+    int err = 0;
+    // Older bytes go first: give the driver what is still queued, and write
+    // directly only when nothing is left waiting.
+    if (!DrainOutputLocked(m_hComm, err)) return 0;
+    if (m_txQueue.Empty()) {
+      const long put = serial::WriteDevice(m_hComm, p, n, err);
+      if (put < 0) return 0;
+      taken = static_cast<size_t>(put);
+      startDrain = taken < n;
+    }
+    if (taken < n) m_txQueue.Append(p + taken, n - taken);
+  }
+  if (startDrain) m_waiter.Wake();  // the monitor starts watching for room
+  return taken == n ? static_cast<uint32_t>(count) : 0;
+}
+
+bool CComPort::StartMonitor() {
+  if (!IsOpen() || !m_waiter.IsValid()) return false;
+  if (m_hMonitorThread.joinable()) {
+    if (m_bMonitorRunning.load()) return false;
+    ReapMonitor();
+  }
+  m_hMonitorPort = m_hComm;
+  m_nMonitorPortNo = m_nPortNo;
+  {
+    std::lock_guard lock(m_mtxMonitor);
+    m_bMonitorDone = false;
+    m_hOrphanPort = serial::kNoPort;
+  }
+  m_bMonitorRunning.store(true);
+  try {
+    m_hMonitorThread = std::thread([this] { MonitorMain(); });
+  } catch (...) {
+    m_bMonitorRunning.store(false);
+    std::lock_guard lock(m_mtxMonitor);
+    m_bMonitorDone = true;
+    return false;
+  }
+  return true;
+}
+
+bool CComPort::StopMonitor(uint32_t graceMs) {
+  if (!m_hMonitorThread.joinable()) return false;
+  m_bMonitorRunning.store(false);
+  m_waiter.Wake();
+  {
+    std::unique_lock lock(m_mtxMonitor);
+    if (!m_cvMonitor.wait_for(lock, std::chrono::milliseconds(graceMs), [&] { return m_bMonitorDone; }))
+      return false;
+  }
+  m_hMonitorThread.join();
+  m_waiter.Reset();
+  return true;
+}
+
+void CComPort::ReapMonitor() {
+  if (!m_hMonitorThread.joinable()) return;
+  m_bMonitorRunning.store(false);
+  m_waiter.Wake();
+  m_hMonitorThread.join();
+  m_waiter.Reset();
+}
+
+void CComPort::MonitorMain() {
+  MonitorLoop();
+  serial::PortHandle orphan;
+  {
+    std::lock_guard lock(m_mtxMonitor);
+    m_bMonitorDone = true;
+    orphan = m_hOrphanPort;
+    m_hOrphanPort = serial::kNoPort;
+    m_cvMonitor.notify_all();
+  }
+  serial::CloseDevice(orphan);
+}
+
+bool CComPort::Notify(uint32_t message, int32_t lParam) {
+  // Nothing reaches the owner once it has asked the monitor to stop.
+  if (!m_bMonitorRunning.load()) return false;
+  const uint32_t target = m_dwNotifyThreadId.load();
+  if (!IsMessageThreadAlive(target)) return false;
+  return PostThreadMessage(target, message, static_cast<uint32_t>(m_nMonitorPortNo), lParam);
+}
+
+void CComPort::NotifyReceiveIfDue() {
+  bool due = false;
+  {
+    std::lock_guard lock(m_mtxRx);
+    if (!m_rxQueue.Empty() && !m_bRxNotified) {
+      m_bRxNotified = true;
+      due = true;
+    }
+  }
+  if (due && (m_dwEventMask & EV_RXCHAR)) OnReceiveEvent();
+}
+
+int CComPort::MonitorLoop() {
+  using W = serial::CPortWaiter;
+  const serial::PortHandle h = m_hMonitorPort;
+  serial::LineErrorCounts counts;
+  const bool haveCounts = serial::GetErrorCounts(h, counts);
+  bool lost = false;
+
+  while (m_bMonitorRunning.load()) {
+    bool watchInput = false;
+    bool watchOutput = false;
+    if (!lost) {
+      {
+        std::lock_guard lock(m_mtxRx);
+        watchInput = m_rxQueue.Size() < INPUT_QUEUE_SIZE;
+      }
+      std::lock_guard lock(m_mtxTx);
+      watchOutput = !m_txQueue.Empty();
+    }
+    int err = 0;
+    // After the device is lost only a wake-up ends the wait: a hung-up
+    // device would otherwise report itself ready for ever.
+    const uint32_t ev = m_waiter.Wait(lost ? serial::kNoPort : h, watchInput, watchOutput, err);
+    if (ev & W::kFailed) return 1;
+    if (!m_bMonitorRunning.load()) break;
+
+    bool goneNow = (ev & (W::kHangup | W::kError)) != 0;
+    int goneErr = (ev & W::kError) ? err : 0;
+
+    if (ev & W::kReadable) {
+      if (haveCounts) {
+        serial::LineErrorCounts now;
+        if (serial::GetErrorCounts(h, now)) {
+          const uint32_t flags = serial::LineErrorFlags(counts, now);
+          counts = now;
+          if ((flags & serial::CE_BREAK) && (m_dwEventMask & EV_BREAK)) OnBreakEvent();
+          if ((flags & ~serial::CE_BREAK) && (m_dwEventMask & EV_ERR)) OnErrorEvent(flags);
+        }
+      }
+      std::lock_guard lock(m_mtxRx);
+      int readErr = 0;
+      if (!FillInputLocked(h, readErr)) {
+        goneNow = true;
+        if (readErr != 0) goneErr = readErr;
+      }
+    }
+    // Also after ReadPort's wake-up, when it left bytes behind.
+    NotifyReceiveIfDue();
+
+    if (ev & W::kWritable) {
+      bool emptied = false;
+      {
+        std::lock_guard lock(m_mtxTx);
+        const bool hadOutput = !m_txQueue.Empty();
+        int writeErr = 0;
+        if (!DrainOutputLocked(h, writeErr)) {
+          goneNow = true;
+          if (writeErr != 0) goneErr = writeErr;
+          m_txQueue.Clear();
+        }
+        emptied = hadOutput && m_txQueue.Empty() && !goneNow;
+      }
+      if (emptied && (m_dwEventMask & EV_TXEMPTY)) OnTxEmptyEvent();
+    }
+
+    if (goneNow) {
+      lost = true;
+      m_bPortLost.store(true);
+      OnLostEvent(goneErr);
+    }
+  }
+  return 0;
+}
+
+void CComPort::OnReceiveEvent() { Notify(WM_COMM_RXCHAR, 0); }
+
+void CComPort::OnCtsEvent() {
+  uint32_t ms = 0;
+  if (serial::GetModemStatus(m_hMonitorPort, ms)) Notify(WM_COMM_CTS, (ms & serial::MS_CTS_ON) ? 1 : 0);
+}
+
+void CComPort::OnDsrEvent() {
+  uint32_t ms = 0;
+  if (serial::GetModemStatus(m_hMonitorPort, ms)) Notify(WM_COMM_DSR, (ms & serial::MS_DSR_ON) ? 1 : 0);
+}
+
+void CComPort::OnRingEvent() { Notify(WM_COMM_RING, 0); }
+
+void CComPort::OnRlsdEvent() { Notify(WM_COMM_RLSD, 0); }
+
+void CComPort::OnBreakEvent() { Notify(WM_COMM_BREAK, 0); }
+
+void CComPort::OnTxEmptyEvent() { Notify(WM_COMM_TXEMPTY, 0); }
+
+void CComPort::OnErrorEvent(uint32_t ceFlags) { Notify(WM_COMM_ERR, static_cast<int32_t>(ceFlags)); }
+
+void CComPort::OnLostEvent(int err) { Notify(WM_COMM_LOST, err); }

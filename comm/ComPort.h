@@ -1,0 +1,203 @@
+// CComPort: one serial port, opened for exclusive use, with a monitor thread
+// that turns line events into thread messages for the port's owner.
+//
+// Typical use by the owner (the worker thread):
+//
+//   CComPort port;
+//   port.SetNotifyThreadId(myThreadId);     // where WM_COMM_* go
+//   port.SetConfigFile(appDir + "/config/cfg.ini");   // for [PortMap]
+//   if (port.SetPortNumber(n) && port.OpenPort() && port.SetupPort() &&
+//       port.ApplySettingsText("115200,N,8,1")) { ... }
+//   // or by device path: port.SetPortName("/dev/ttyUSB0", n); then the same
+//   port.ReadPort(buf, 4096, 10);   // on WM_COMM_RXCHAR
+//   port.WritePort(bytes, n);
+//   port.ClosePort();
+//
+// Threads: every operation is called from the owner's thread only. The
+// monitor thread runs while the port is open and only posts messages; it
+// never waits for the owner. Every notification carries the port number in
+// wParam and is posted only while the owner's message queue is alive:
+//   WM_COMM_RXCHAR   input is waiting; one per receive event: the next one
+//                    comes only after ReadPort has run (at once if ReadPort
+//                    left bytes behind)
+//   WM_COMM_TXEMPTY  output that WritePort had to queue has all gone to the driver
+//   WM_COMM_BREAK, WM_COMM_ERR (lParam: CE_ flags)   where the driver counts
+//                    line errors (real UARTs, not pseudo-terminals)
+//   WM_COMM_LOST     the device went away (hang-up, unplugged adapter); once
+//                    per open; lParam the errno seen, 0 for a plain hang-up
+// The modem-line notifications (CTS, DSR, RLSD, RING) are not raised by the
+// POSIX monitor: the line runs without flow control, nothing in the program
+// uses them, and waiting for them would need a second blocking thread per port.
+#pragma once
+
+#include "comm/ByteQueue.h"
+#include "comm/platform/SerialPlatform.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class CComPort {
+public:
+  // Event bits of the monitor's event mask.
+  static constexpr uint32_t EV_RXCHAR = 0x0001;
+  static constexpr uint32_t EV_TXEMPTY = 0x0004;
+  static constexpr uint32_t EV_CTS = 0x0008;
+  static constexpr uint32_t EV_DSR = 0x0010;
+  static constexpr uint32_t EV_RLSD = 0x0020;
+  static constexpr uint32_t EV_BREAK = 0x0040;
+  static constexpr uint32_t EV_ERR = 0x0080;
+  static constexpr uint32_t EV_RING = 0x0100;
+  static constexpr uint32_t DEFAULT_EVENT_MASK = 0x1FD;
+
+  static constexpr int32_t MIN_PORT_NUMBER = 1;
+  static constexpr int32_t MAX_PORT_NUMBER = 1024;
+  // How long ClosePort and the destructor give the monitor to end.
+  static constexpr uint32_t MONITOR_GRACE_MS = 100;
+  // Received bytes held for ReadPort on top of what the driver holds.
+  static constexpr size_t INPUT_QUEUE_SIZE = 64 * 1024;
+
+  CComPort();
+  // Closes the port if it is open. A class derived from CComPort that
+  // overrides a handler must call ClosePort() in its own destructor, so that
+  // the monitor has ended before the derived members go.
+  virtual ~CComPort();
+  CComPort(const CComPort&) = delete;
+  CComPort& operator=(const CComPort&) = delete;
+
+  // The owner's message-queue id that notifications are posted to; read by
+  // the monitor thread, so it is atomic. 0: no notifications.
+  std::atomic<uint32_t> m_dwNotifyThreadId{0};
+
+  // --- Owner's settings; made while the port is closed. ---
+  // Where notifications go: the owner's message-queue id (0: nowhere).
+  // m_dwNotifyThreadId may also be assigned directly.
+  void SetNotifyThreadId(uint32_t threadId) { m_dwNotifyThreadId.store(threadId); }
+  uint32_t GetNotifyThreadId() const { return m_dwNotifyThreadId.load(); }
+  // The configuration file whose [PortMap] section maps COM numbers to devices.
+  void SetConfigFile(const std::string& path) { m_strConfigFile = path; }
+  // On by default: OpenPort starts the monitor and fails when it cannot.
+  void SetAutoStartMonitor(bool on) { m_bAutoStartMonitor = on; }
+  void SetEventMask(uint32_t mask) { m_dwEventMask.store(mask); }
+
+  // COM number n names the device under key "COMn" of [PortMap] in the
+  // configuration file, else /dev/ttyS<n-1>. Numbers outside 1..1024 are
+  // refused: false, and the name is cleared so no open can follow.
+  bool SetPortNumber(int32_t n);
+  // Names the device directly; nPortNo is what notifications carry in wParam.
+  void SetPortName(const std::string& devicePath, int32_t nPortNo = 0);
+  int32_t GetPortNumber() const { return m_nPortNo; }
+  const std::string& GetPortName() const { return m_strPortName; }
+  bool IsOpen() const { return m_hComm != serial::kNoPort; }
+  // The errno of the last failed OpenPort (EBUSY: in use, ENOENT: no such
+  // device, EACCES, ENOTTY: not a serial device); 0 after a successful one.
+  int LastError() const { return m_nLastError; }
+
+  // --- Open, configure, close. ---
+  // Closes the port first if it is open. Opens the named device for this
+  // program alone, raw 8-bit and flow control off, then starts the monitor.
+  virtual bool OpenPort();
+  // Discards everything queued in both directions.
+  virtual bool SetupPort();
+  // Sets baud, parity, data and stop bits from "115200,N,8,1" and the like
+  // (see CommSettings.h). Any rate the driver takes, standard or not.
+  bool ApplySettingsText(const char* text);
+  // Parity and stop bits are serial::NOPARITY..., serial::ONESTOPBIT...
+  bool ApplyLineSettings(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+  // SetPortNumber (1..1024, else false at once), OpenPort, SetupPort, then
+  // baud with 8 data bits, no parity, one stop bit.
+  bool OpenAtBaud(uint32_t port, uint32_t baud);
+  // The same for a device path; the port number notifications carry is kept.
+  bool OpenAtBaud(const std::string& devicePath, uint32_t baud);
+  // The line settings as the driver holds them now.
+  bool GetLineSettings(serial::LineSettings& out);
+  // Drops output still queued, stops the monitor, closes the device.
+  // Harmless on a closed port.
+  virtual void ClosePort();
+
+  // --- Data. ---
+  // Takes up to `capacity` bytes that have already arrived; never waits for
+  // more (waitMs is accepted for the callers' sake: a read never pends here).
+  // A line error that the driver has counted since the last look drops all
+  // queued input and gives 0. Returns 0 on a closed port.
+  uint32_t ReadPort(void* buffer, uint32_t capacity, uint32_t waitMs = 0);
+  // Copies the bytes and returns at once. Whatever the driver cannot take
+  // now is queued and sent as it makes room, so all bytes of all writes go
+  // out in call order. Returns count when the driver took everything at
+  // once, 0 when part of it was queued or the device has failed.
+  uint32_t WritePort(const void* bytes, int32_t count);
+  // The number of received bytes ReadPort could take now.
+  uint32_t InputQueued();
+
+  // --- Monitor thread. ---
+  // Started by OpenPort; false when one already runs or the port is closed.
+  bool StartMonitor();
+  // Wakes the monitor and waits at most graceMs for it to end. False when
+  // none runs, or when it has not ended in time: it then stays told to stop
+  // and ends at its next step; ClosePort leaves the device for it to close,
+  // and the next OpenPort, StartMonitor or the destructor waits for it.
+  bool StopMonitor(uint32_t graceMs);
+
+protected:
+  // Called on the monitor thread, one per event; each posts one notification.
+  virtual void OnReceiveEvent();
+  virtual void OnDsrEvent();
+  virtual void OnCtsEvent();
+  virtual void OnBreakEvent();
+  virtual void OnTxEmptyEvent();
+  virtual void OnErrorEvent(uint32_t ceFlags);
+  virtual void OnRingEvent();
+  virtual void OnRlsdEvent();
+  virtual void OnLostEvent(int err);
+  // The monitor thread's body: 0 when told to stop, 1 when its wait failed.
+  virtual int MonitorLoop();
+
+  // Posts to the owner while the monitor runs and the owner's queue lives.
+  bool Notify(uint32_t message, int32_t lParam);
+
+private:
+  void MonitorMain();
+  void ReapMonitor();
+  // Both run with the queue's mutex held; false (err set) when the device failed.
+  bool FillInputLocked(serial::PortHandle h, int& err);
+  bool DrainOutputLocked(serial::PortHandle h, int& err);
+  void NotifyReceiveIfDue();
+  void DropOutput();
+  bool TakeLineErrors();
+
+  int32_t m_nPortNo = 0;
+  serial::PortHandle m_hComm = serial::kNoPort;
+  std::string m_strPortName;
+  std::string m_strConfigFile;
+  serial::LineSettings m_dcb;
+  // The driver's error totals at the owner's last look, where it keeps them.
+  serial::LineErrorCounts m_errorCounts;
+  bool m_bHaveErrorCounts = false;
+  int m_nLastError = 0;
+  bool m_bAutoStartMonitor = true;
+  std::atomic<uint32_t> m_dwEventMask{DEFAULT_EVENT_MASK};
+
+  // Monitor thread and what it works on, fixed when it starts.
+  std::thread m_hMonitorThread;
+  std::atomic<bool> m_bMonitorRunning{false};
+  serial::PortHandle m_hMonitorPort = serial::kNoPort;
+  int32_t m_nMonitorPortNo = 0;
+  serial::CPortWaiter m_waiter;
+  std::atomic<bool> m_bPortLost{false};
+  // Monitor's end, as seen by StopMonitor; a device it must close when ClosePort gave up waiting.
+  std::mutex m_mtxMonitor;
+  std::condition_variable m_cvMonitor;
+  bool m_bMonitorDone = true;
+  serial::PortHandle m_hOrphanPort = serial::kNoPort;
+
+  // Received bytes; m_bRxNotified: a WM_COMM_RXCHAR is out and ReadPort has not run since.
+  std::mutex m_mtxRx;
+  CByteQueue m_rxQueue;
+  bool m_bRxNotified = false;
+  // Bytes of WritePort that the driver had no room for yet.
+  std::mutex m_mtxTx;
+  CByteQueue m_txQueue;
+};
