@@ -1,0 +1,719 @@
+#include "sim/ChipCore.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "update/Frame.h"
+
+namespace {
+
+constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+constexpr int64_t kUsPerMs = 1000;
+
+const char* ActName(uint8_t act) {
+  switch (act) {
+    case 0: return "program";
+    case 1: return "erase";
+    case 2: return "dump";
+    default: return "unknown";
+  }
+}
+
+const char* ExpectName(CChipCore::Expect expect) {
+  switch (expect) {
+    case CChipCore::Expect::Control: return "control info";
+    case CChipCore::Expect::AppData: return "application data";
+    case CChipCore::Expect::Erase: return "erase command";
+    case CChipCore::Expect::Program: return "program command";
+    case CChipCore::Expect::Dump: return "dump command";
+  }
+  return "?";
+}
+
+uint8_t FrameTypeFor(CChipCore::Expect expect) {
+  switch (expect) {
+    case CChipCore::Expect::Control: return FRAME_CONTROL_INFO;
+    case CChipCore::Expect::AppData: return FRAME_APP_DATA;
+    case CChipCore::Expect::Erase: return FRAME_ERASE;
+    case CChipCore::Expect::Program: return FRAME_PROGRAM;
+    case CChipCore::Expect::Dump: return FRAME_DUMP;
+  }
+  return 0;
+}
+
+const char* StateName(CChipCore::State state) {
+  switch (state) {
+    case CChipCore::State::WaitSync: return "waiting for 0x18";
+    case CChipCore::State::BootBlock: return "boot block";
+    case CChipCore::State::Settings: return "chip settings";
+    case CChipCore::State::LoaderLength: return "loader length";
+    case CChipCore::State::LoaderBody: return "loader";
+    case CChipCore::State::Frames: return "frames";
+    case CChipCore::State::Dumping: return "dump";
+    case CChipCore::State::Dead: return "dead";
+    case CChipCore::State::Hung: return "hung";
+    case CChipCore::State::Finished: return "finished";
+  }
+  return "?";
+}
+
+uint32_t Be32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+
+uint32_t SectorCount(uint32_t length) {
+  return static_cast<uint32_t>((static_cast<uint64_t>(length) + kFlashSectorSize - 1) / kFlashSectorSize);
+}
+
+std::string VFormat(const char* format, va_list args) {
+  char text[400];
+  std::vsnprintf(text, sizeof text, format, args);
+  return text;
+}
+
+}  // namespace
+
+CChipCore::CChipCore(const SimOptions& options, const SimImages& images, CFlashStore& flash, CSimLog& log)
+    : m_opt(options), m_images(images), m_flash(flash), m_log(log), m_rng(options.m_nSeed) {
+  std::copy(std::begin(options.m_nNak), std::end(options.m_nNak), m_nNak);
+  std::copy(std::begin(options.m_nSilent), std::end(options.m_nSilent), m_nSilent);
+}
+
+// ---------------------------------------------------------------- sessions
+
+void CChipCore::Start(int64_t nowUs) {
+  m_nNowUs = nowUs;
+  BeginSession(nowUs);
+  Advance(nowUs);
+}
+
+void CChipCore::BeginSession(int64_t nowUs) {
+  ++m_nSession;
+  m_state = State::WaitSync;
+  m_expect = Expect::Control;
+  m_byBlock.clear();
+  m_byFrame.clear();
+  m_byImage.clear();
+  m_bDiscarding = false;
+  m_bLoaderBad = false;
+  m_bAwaitDumpAck = false;
+  m_nStray = 0;
+  m_nSessionActs = 0;
+  m_bSessionFaults = false;
+  m_nRequestsSent = 0;
+  m_nLastRxUs = m_nLastTxUs = nowUs;
+  m_nNextRequestUs = nowUs + m_opt.m_nRequestDelayMs * kUsPerMs;
+  Log("session %d: chip out of reset", m_nSession);
+  if (m_opt.m_bConsole) EmitText("\r\ntq boot rom 1.22\r\nram test ok\r\nwaiting for host...\r\n");
+}
+
+void CChipCore::EndSession(const char* reason) {
+  FlushStray();
+  ++m_nSessionsEnded;
+  Log("session %d ended: %s; %d act(s) done", m_nSession, reason, m_nSessionActs);
+  if (m_opt.m_nSessions > 0 && m_nSessionsEnded >= m_opt.m_nSessions) {
+    Log("session limit reached");
+    m_state = State::Finished;
+    return;
+  }
+  BeginSession(m_nNowUs);
+}
+
+void CChipCore::Reset(int64_t nowUs) {
+  m_nNowUs = nowUs;
+  if (m_state == State::Finished) return;
+  EndSession("reset");
+  Advance(nowUs);
+}
+
+void CChipCore::Vanish(const char* what) {
+  m_out.push_back(SimTx{0, {}, true});
+  m_bVanished = true;
+  ++m_nSessionsEnded;
+  Log("vanishing %s (fault)", what);
+  m_state = State::Finished;
+}
+
+void CChipCore::ActDone() {
+  ++m_nActs;
+  ++m_nSessionActs;
+  m_state = State::Frames;
+  m_expect = Expect::Control;
+}
+
+// ---------------------------------------------------------------- time
+
+void CChipCore::NoteTxDone(int64_t nowUs) { m_nLastTxUs = std::max(m_nLastTxUs, nowUs); }
+
+bool CChipCore::BlockInProgress() const {
+  switch (m_state) {
+    case State::BootBlock:
+    case State::Settings:
+    case State::LoaderLength:
+      return !m_byBlock.empty();
+    case State::LoaderBody:
+      return !m_byBlock.empty() || m_bDiscarding;
+    case State::Frames:
+      return !m_byFrame.empty() || m_bDiscarding;
+    default:
+      return false;
+  }
+}
+
+bool CChipCore::Active() const {
+  return m_state != State::WaitSync && m_state != State::Hung && m_state != State::Finished;
+}
+
+int64_t CChipCore::NextDeadline() const {
+  if (m_state == State::WaitSync) return m_nNextRequestUs == kNever ? -1 : m_nNextRequestUs;
+  if (!Active()) return -1;
+  if (BlockInProgress()) return LastActivity() + m_opt.m_nRxTimeoutMs * kUsPerMs;
+  if (m_state == State::Frames && m_expect == Expect::Control) return LastActivity() + m_opt.m_nEndIdleMs * kUsPerMs;
+  if (m_opt.m_nHangIdleMs > 0) return LastActivity() + m_opt.m_nHangIdleMs * kUsPerMs;
+  return -1;
+}
+
+void CChipCore::Advance(int64_t nowUs) {
+  m_nNowUs = nowUs;
+  if (m_state == State::WaitSync) {
+    if (nowUs >= m_nNextRequestUs) SendRequest();
+    return;
+  }
+  if (!Active()) return;
+  const int64_t quiet = nowUs - LastActivity();
+  if (BlockInProgress()) {
+    if (quiet >= m_opt.m_nRxTimeoutMs * kUsPerMs) OnQuietBlock();
+  } else if (m_state == State::Frames && m_expect == Expect::Control) {
+    if (quiet >= m_opt.m_nEndIdleMs * kUsPerMs) EndSession("the host sent no further control info");
+  } else if (m_opt.m_nHangIdleMs > 0 && quiet >= m_opt.m_nHangIdleMs * kUsPerMs) {
+    char reason[96];
+    std::snprintf(reason, sizeof reason, "abandoned, the line stayed quiet in state '%s'", StateName(m_state));
+    EndSession(reason);
+  }
+}
+
+void CChipCore::SendRequest() {
+  const int64_t next = m_opt.m_nRepeatMs > 0 ? m_nNowUs + m_opt.m_nRepeatMs * kUsPerMs : kNever;
+  if (m_nRequestsSent > 0 && m_nBacklog > 0) {
+    if (m_log.Verbose()) Log("request not repeated: the last one is still unread");
+    m_nNextRequestUs = next;
+    return;
+  }
+  m_nNextRequestUs = next;
+  if (Intercept(SimStage::Request)) return;
+  Emit(kAck);
+  ++m_nRequestsSent;
+  if (m_nRequestsSent == 1 || m_log.Verbose()) Log("request 'X' sent (%d)", m_nRequestsSent);
+}
+
+// A block stopped arriving part way, or a refused block has been swallowed.
+void CChipCore::OnQuietBlock() {
+  const bool discarded = m_bDiscarding;
+  m_bDiscarding = false;
+  switch (m_state) {
+    case State::BootBlock:
+      Reject("short boot block: %zu of %zu bytes", m_byBlock.size(), kBootBlockSize);
+      m_byBlock.clear();
+      break;
+    case State::Settings:
+      Fail("short chip settings: %zu of %zu bytes; the download cannot go on", m_byBlock.size(), kChipSettingsSize);
+      m_state = State::Dead;
+      break;
+    case State::LoaderLength:
+      Fail("short loader length: %zu of 4 bytes; the download cannot go on", m_byBlock.size());
+      m_state = State::Dead;
+      break;
+    case State::LoaderBody:
+      if (m_bLoaderBad) {
+        // The failure was counted when the length came.
+        Log("loader refused, its length was wrong -> 'Y'");
+        Emit(kNak);
+      } else {
+        Reject("short loader: %zu of %u bytes", m_byBlock.size(), m_nLoaderLength);
+      }
+      m_byBlock.clear();
+      break;
+    case State::Frames:
+      if (discarded) {
+        Log("broken frame swallowed -> 'Y'");
+        Emit(kNak);
+      } else {
+        Reject("short frame: %zu bytes, the header promised %zu", m_byFrame.size(),
+               m_byFrame.size() >= 4 ? ((size_t{m_byFrame[2]} << 8 | m_byFrame[3]) + FRAME_OVERHEAD) : FRAME_OVERHEAD);
+      }
+      m_byFrame.clear();
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------- input
+
+void CChipCore::Feed(const uint8_t* data, size_t length, int64_t nowUs) {
+  m_nNowUs = nowUs;
+  m_nLastRxUs = nowUs;
+  for (size_t i = 0; i < length && m_state != State::Finished; ++i) {
+    uint8_t byte = data[i];
+    if (Chance(m_opt.m_fDropRx)) {
+      m_bSessionFaults = true;
+      if (m_log.Verbose()) Log("received byte 0x%02x dropped (fault)", byte);
+      continue;
+    }
+    if (Chance(m_opt.m_fCorruptRx)) {
+      m_bSessionFaults = true;
+      const uint8_t bad = static_cast<uint8_t>(byte ^ (1u << (m_rng() % 8)));
+      if (m_log.Verbose()) Log("received byte 0x%02x corrupted to 0x%02x (fault)", byte, bad);
+      byte = bad;
+    }
+    HandleByte(byte);
+  }
+}
+
+void CChipCore::HandleByte(uint8_t byte) {
+  switch (m_state) {
+    case State::WaitSync:
+      if (byte == kSync) {
+        Log("0x18 received: taking the boot block");
+        m_state = State::BootBlock;
+        m_byBlock.clear();
+      } else if (m_log.Verbose()) {
+        Log("byte 0x%02x ignored while waiting for 0x18", byte);
+      }
+      break;
+    case State::BootBlock:
+      m_byBlock.push_back(byte);
+      if (m_byBlock.size() == kBootBlockSize) FinishBootBlock();
+      break;
+    case State::Settings:
+      m_byBlock.push_back(byte);
+      if (m_byBlock.size() == kChipSettingsSize) FinishSettings();
+      break;
+    case State::LoaderLength:
+      m_byBlock.push_back(byte);
+      if (m_byBlock.size() == 4) FinishLength();
+      break;
+    case State::LoaderBody:
+      if (m_bLoaderBad) {
+        m_bDiscarding = true;
+        break;
+      }
+      m_byBlock.push_back(byte);
+      if (m_byBlock.size() == m_nLoaderLength) FinishLoader();
+      break;
+    case State::Frames:
+      FrameByte(byte);
+      break;
+    case State::Dumping:
+      DumpByte(byte);
+      break;
+    case State::Dead:
+    case State::Hung:
+    case State::Finished:
+      break;
+  }
+}
+
+bool CChipCore::Intercept(SimStage stage) {
+  const size_t i = static_cast<size_t>(stage);
+  // Settings and length get no answer, so ignoring one only derails the
+  // download; any silence there hangs the chip.
+  const bool hangOnly = stage == SimStage::Settings || stage == SimStage::Length;
+  if (m_nSilent[i] < 0 || (hangOnly && m_nSilent[i] > 0)) {
+    Log("%s: the chip goes silent (fault)", SimStageName(stage));
+    m_state = State::Hung;
+    return true;
+  }
+  if (m_nSilent[i] > 0) {
+    --m_nSilent[i];
+    Log("%s: ignored without an answer (fault, %d more)", SimStageName(stage), m_nSilent[i]);
+    return true;
+  }
+  if (m_nNak[i] > 0) {
+    --m_nNak[i];
+    Log("%s: answered 'Y' (fault, %d more)", SimStageName(stage), m_nNak[i]);
+    Emit(kNak);
+    return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------- boot loader
+
+void CChipCore::FinishBootBlock() {
+  if (m_images.m_bCheckBoot) {
+    const std::vector<uint8_t>& boot = m_images.m_byBoot;
+    for (size_t i = 0; i < kBootBlockSize; ++i) {
+      const uint8_t want = i < boot.size() ? boot[i] : 0x55;
+      if (m_byBlock[i] != want) {
+        Reject("boot block differs from the boot image at byte %zu (0x%02x, expected 0x%02x%s)", i, m_byBlock[i],
+               want, i < boot.size() ? "" : ", the 0x55 fill");
+        m_byBlock.clear();
+        return;
+      }
+    }
+  }
+  m_byBlock.clear();
+  if (Intercept(SimStage::Boot)) return;
+  if (m_opt.m_bConsole) EmitText("\r\nboot code loaded\r\n");
+  Ack("boot block: %zu bytes%s", kBootBlockSize, m_images.m_bCheckBoot ? ", matches the boot image" : "");
+  m_state = State::Settings;
+}
+
+void CChipCore::FinishSettings() {
+  const std::vector<uint8_t>& s = m_byBlock;
+  Log("chip settings: %02x %02x %02x %02x %02x %02x %02x %02x %02x %02x (chip model %u, ram type %u, ram size %u, "
+      "xtal %u, flash type %u)",
+      s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9], s[1], s[7], s[4], s[5], s[6]);
+  if (!m_opt.m_byExpectSettings.empty() && m_opt.m_byExpectSettings != s) {
+    const auto& e = m_opt.m_byExpectSettings;
+    Fail("chip settings differ from %02x %02x %02x %02x %02x %02x %02x %02x %02x %02x", e[0], e[1], e[2], e[3], e[4],
+         e[5], e[6], e[7], e[8], e[9]);
+  }
+  m_byBlock.clear();
+  if (Intercept(SimStage::Settings)) return;
+  m_state = State::LoaderLength;
+}
+
+void CChipCore::FinishLength() {
+  const uint32_t length = Be32(m_byBlock.data());
+  m_byBlock.clear();
+  Log("loader length: %u bytes", length);
+  m_bLoaderBad = false;
+  if (length == 0 || length > m_opt.m_nMaxLoader) {
+    Fail("loader length %u is out of range (1 to %zu)", length, m_opt.m_nMaxLoader);
+    m_bLoaderBad = true;
+  } else if (m_images.m_bCheckLoader && length != m_images.m_byLoader.size()) {
+    Fail("loader length %u, but the flash loader has %zu bytes", length, m_images.m_byLoader.size());
+    m_bLoaderBad = true;
+  }
+  if (Intercept(SimStage::Length)) return;
+  m_nLoaderLength = length;
+  if (!m_bLoaderBad) m_byBlock.reserve(length);
+  m_state = State::LoaderBody;
+}
+
+void CChipCore::FinishLoader() {
+  if (m_images.m_bCheckLoader) {
+    const auto mismatch = std::mismatch(m_byBlock.begin(), m_byBlock.end(), m_images.m_byLoader.begin());
+    if (mismatch.first != m_byBlock.end()) {
+      const size_t at = static_cast<size_t>(mismatch.first - m_byBlock.begin());
+      Reject("loader differs from the flash loader at byte %zu (0x%02x, expected 0x%02x)", at, *mismatch.first,
+             *mismatch.second);
+      m_byBlock.clear();
+      return;
+    }
+  }
+  m_byBlock.clear();
+  if (Intercept(SimStage::Loader)) return;
+  if (m_opt.m_bConsole) EmitText("\r\nflash loader 0.9 running\r\n");
+  Ack("loader: %u bytes%s", m_nLoaderLength, m_images.m_bCheckLoader ? ", matches the flash loader" : "");
+  m_state = State::Frames;
+  m_expect = Expect::Control;
+}
+
+// ---------------------------------------------------------------- flash loader
+
+void CChipCore::FlushStray() {
+  if (m_nStray == 0) return;
+  Log("%zu stray byte(s) between frames skipped", m_nStray);
+  m_nStray = 0;
+}
+
+void CChipCore::FrameByte(uint8_t byte) {
+  if (m_expect == Expect::AppData && m_opt.m_nVanishAfter >= 0 && m_opt.m_vanishStage == SimStage::Program &&
+      ++m_nProgramBytes >= m_opt.m_nVanishAfter) {
+    char what[64];
+    std::snprintf(what, sizeof what, "after %lld bytes of application data",
+                  static_cast<long long>(m_opt.m_nVanishAfter));
+    Vanish(what);
+    return;
+  }
+  if (m_bDiscarding) return;
+  if (m_byFrame.empty()) {
+    if (byte != FRAME_START) {
+      ++m_nStray;
+      return;
+    }
+    FlushStray();
+  }
+  m_byFrame.push_back(byte);
+  if (m_byFrame.size() < 4) return;
+  const size_t length = size_t{m_byFrame[2]} << 8 | m_byFrame[3];
+  if (length > kMaxFramePayload) {
+    Fail("frame type %u announces %zu payload bytes, more than %zu", m_byFrame[1], length, kMaxFramePayload);
+    m_byFrame.clear();
+    m_bDiscarding = true;  // answered 'Y' once the rest has passed
+    return;
+  }
+  if (m_byFrame.size() == length + FRAME_OVERHEAD) FinishFrame();
+}
+
+void CChipCore::FinishFrame() {
+  const std::vector<uint8_t> frame = std::move(m_byFrame);
+  m_byFrame.clear();
+  const uint8_t type = frame[1];
+  const size_t length = frame.size() - FRAME_OVERHEAD;
+  const uint8_t* payload = frame.data() + 4;
+  const uint16_t sent = static_cast<uint16_t>(frame[4 + length] << 8 | frame[5 + length]);
+  const uint16_t sum = FrameChecksum(payload, length);
+  if (m_log.Verbose()) Log("frame type %u, %zu payload bytes, checksum 0x%04x", type, length, sent);
+  if (sent != sum) {
+    Reject("frame type %u: checksum 0x%04x, the payload gives 0x%04x", type, sent, sum);
+    return;
+  }
+  if (type < FRAME_CONTROL_INFO || type > FRAME_DUMP) {
+    Reject("unknown frame type %u", type);
+    return;
+  }
+  if (type != FrameTypeFor(m_expect)) {
+    Reject("frame type %u while waiting for the %s (type %u)", type, ExpectName(m_expect), FrameTypeFor(m_expect));
+    return;
+  }
+  size_t minLength = 0, maxLength = 0;
+  if (m_expect == Expect::Control) {
+    minLength = maxLength = 12;
+  } else if (m_expect == Expect::AppData) {
+    minLength = 1;
+    maxLength = std::min<size_t>(kMaxFramePayload, m_ctl.length - m_byImage.size());
+  }
+  if (length < minLength || length > maxLength) {
+    Reject("%s frame with %zu payload bytes (allowed %zu to %zu)", ExpectName(m_expect), length, minLength, maxLength);
+    return;
+  }
+  switch (m_expect) {
+    case Expect::Control: OnControl(payload); break;
+    case Expect::AppData: OnAppData(payload, length); break;
+    case Expect::Erase: OnErase(); break;
+    case Expect::Program: OnProgram(); break;
+    case Expect::Dump: OnDump(); break;
+  }
+}
+
+void CChipCore::OnControl(const uint8_t* p) {
+  Control ctl;
+  ctl.act = p[0];
+  ctl.base = Be32(p + 4);
+  ctl.length = Be32(p + 8);
+  Log("control info: act %u (%s), chip 0x%02x, flash type %u, flash model 0x%02x, base 0x%08x, length 0x%x (%u)",
+      ctl.act, ActName(ctl.act), p[1], p[2], p[3], ctl.base, ctl.length, ctl.length);
+  if (ctl.act <= 2 && uint64_t{ctl.base} + ctl.length > m_flash.Size()) {
+    Reject("range 0x%08x + 0x%x runs past the end of the %u-byte flash", ctl.base, ctl.length, m_flash.Size());
+    return;
+  }
+  if (p[2] > 1) Log("note: flash type %u is neither 0 (parallel) nor 1 (serial)", p[2]);
+  if (Intercept(SimStage::Control)) return;
+  m_ctl = ctl;
+  if (m_opt.m_bConsole) EmitText("\r\ncontrol info ok\r\n");
+  switch (ctl.act) {
+    case 0:
+      m_byImage.clear();
+      m_byImage.reserve(ctl.length);
+      m_nProgramBytes = 0;
+      m_expect = ctl.length > 0 ? Expect::AppData : Expect::Erase;
+      break;
+    case 1: m_expect = Expect::Erase; break;
+    case 2: m_expect = Expect::Dump; break;
+    default:
+      Ack("control info: the loader knows no act %u, waiting for the next control info", ctl.act);
+      return;
+  }
+  Ack("control info accepted, waiting for the %s", ExpectName(m_expect));
+}
+
+void CChipCore::OnAppData(const uint8_t* payload, size_t length) {
+  if (Intercept(SimStage::Data)) return;
+  m_byImage.insert(m_byImage.end(), payload, payload + length);
+  Ack("application data: %zu bytes, %zu of %u", length, m_byImage.size(), m_ctl.length);
+  if (m_byImage.size() == m_ctl.length) m_expect = Expect::Erase;
+}
+
+void CChipCore::OnErase() {
+  if (Intercept(SimStage::Erase)) return;
+  const uint32_t sectors = SectorCount(m_ctl.length);
+  for (uint32_t i = 0; i < sectors; ++i) {
+    const uint32_t address = m_ctl.base + i * static_cast<uint32_t>(kFlashSectorSize);
+    const size_t n = std::min<size_t>(kFlashSectorSize, m_flash.Size() - address);
+    if (!m_flash.Erase(address, n)) Log("error: the flash file could not be erased at 0x%08x", address);
+    EmitPause(m_opt.m_nEraseDelayMs * kUsPerMs);
+    Emit('E');
+  }
+  Log("erase: 0x%08x, %u sector(s), %u 'E'", m_ctl.base, sectors, sectors);
+  if (m_opt.m_bConsole) EmitText("\r\nerase done\r\n");
+  if (m_ctl.act == 0) {
+    m_expect = Expect::Program;
+    Ack("erase finished, waiting for the program command");
+  } else {
+    Ack("erase finished");
+    ActDone();
+  }
+}
+
+void CChipCore::OnProgram() {
+  if (Intercept(SimStage::Program)) return;
+  const uint32_t sectors = SectorCount(m_ctl.length);
+  for (uint32_t i = 0; i < sectors; ++i) {
+    const size_t offset = size_t{i} * kFlashSectorSize;
+    const size_t n = std::min(kFlashSectorSize, m_byImage.size() - offset);
+    const uint32_t address = m_ctl.base + static_cast<uint32_t>(offset);
+    if (!m_flash.Program(address, m_byImage.data() + offset, n))
+      Log("error: the flash file could not be programmed at 0x%08x", address);
+    EmitPause(m_opt.m_nProgramDelayMs * kUsPerMs);
+    Emit('P');
+  }
+  Log("program: 0x%08x, %u bytes, %u 'P'", m_ctl.base, m_ctl.length, sectors);
+  if (m_opt.m_bConsole) EmitText("\r\nprogram done\r\n");
+  Ack("program finished");
+  ActDone();
+}
+
+void CChipCore::OnDump() {
+  if (Intercept(SimStage::Dump)) return;
+  Log("dump: 0x%08x, %u bytes", m_ctl.base, m_ctl.length);
+  m_state = State::Dumping;
+  m_nDumpPos = 0;
+  SendDumpBlock();
+}
+
+void CChipCore::SendDumpBlock() {
+  const size_t n = std::min<size_t>(kFlashSectorSize, m_ctl.length - m_nDumpPos);
+  std::vector<uint8_t> data(n);
+  if (n > 0 && !m_flash.Read(m_ctl.base + m_nDumpPos, data.data(), n))
+    Log("error: the flash file could not be read at 0x%08x", m_ctl.base + m_nDumpPos);
+  if (m_opt.m_nVanishAfter >= 0 && m_opt.m_vanishStage == SimStage::Dump &&
+      m_nDumpPos + n >= static_cast<uint64_t>(m_opt.m_nVanishAfter) && n > 0) {
+    Emit(data.data(), static_cast<size_t>(m_opt.m_nVanishAfter - m_nDumpPos));
+    char what[64];
+    std::snprintf(what, sizeof what, "after %lld dump bytes", static_cast<long long>(m_opt.m_nVanishAfter));
+    Vanish(what);
+    return;
+  }
+  Emit(data.data(), n);
+  m_nDumpPos += static_cast<uint32_t>(n);
+  if (n == kFlashSectorSize) {
+    m_bAwaitDumpAck = true;
+    if (m_log.Verbose()) Log("dump: %u of %u bytes sent, waiting for 'X'", m_nDumpPos, m_ctl.length);
+  } else {
+    FinishDump();
+  }
+}
+
+void CChipCore::DumpByte(uint8_t byte) {
+  if (byte == kAck && m_bAwaitDumpAck) {
+    m_bAwaitDumpAck = false;
+    if (m_nDumpPos == m_ctl.length)
+      FinishDump();
+    else
+      SendDumpBlock();
+    return;
+  }
+  if (byte == FRAME_START) {
+    Fail("the host broke off the dump after %u of %u bytes with a new frame", m_nDumpPos, m_ctl.length);
+    m_bAwaitDumpAck = false;
+    m_state = State::Frames;
+    m_expect = Expect::Dump;
+    FrameByte(byte);
+    return;
+  }
+  Log("byte 0x%02x ignored during the dump (only 'X' is expected)", byte);
+}
+
+void CChipCore::FinishDump() {
+  if (m_opt.m_bConsole) EmitText("\r\ndump done\r\n");
+  Ack("dump finished: %u bytes", m_ctl.length);
+  ActDone();
+}
+
+// ---------------------------------------------------------------- output
+
+bool CChipCore::Chance(double probability) {
+  if (probability <= 0.0) return false;
+  return static_cast<double>(m_rng() >> 11) * 0x1.0p-53 < probability;
+}
+
+void CChipCore::Emit(const uint8_t* data, size_t length) {
+  if (m_out.empty() || m_out.back().m_bVanish) m_out.emplace_back();
+  std::vector<uint8_t>& out = m_out.back().m_byData;
+  for (size_t i = 0; i < length; ++i) {
+    uint8_t byte = data[i];
+    if (Chance(m_opt.m_fDropTx)) {
+      m_bSessionFaults = true;
+      continue;
+    }
+    if (Chance(m_opt.m_fCorruptTx)) {
+      m_bSessionFaults = true;
+      byte = static_cast<uint8_t>(byte ^ (1u << (m_rng() % 8)));
+    }
+    out.push_back(byte);
+  }
+  m_nLastTxUs = std::max(m_nLastTxUs, m_nNowUs);
+}
+
+void CChipCore::EmitPause(int64_t us) {
+  if (us > 0) m_out.push_back(SimTx{us, {}, false});
+}
+
+void CChipCore::EmitText(const std::string& text) {
+  // The host takes these four letters as protocol bytes wherever they come.
+  std::string safe = text;
+  for (char& c : safe)
+    if (c == 'E' || c == 'P' || c == 'X' || c == 'Y') c = static_cast<char>(c + ('a' - 'A'));
+  Emit(reinterpret_cast<const uint8_t*>(safe.data()), safe.size());
+}
+
+SimTx CChipCore::TakeOutput() {
+  SimTx tx = std::move(m_out.front());
+  m_out.pop_front();
+  return tx;
+}
+
+std::vector<uint8_t> CChipCore::TakeBytes() {
+  std::vector<uint8_t> bytes;
+  for (const SimTx& tx : m_out) bytes.insert(bytes.end(), tx.m_byData.begin(), tx.m_byData.end());
+  m_out.clear();
+  return bytes;
+}
+
+// ---------------------------------------------------------------- log
+
+void CChipCore::Log(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = VFormat(format, args);
+  va_end(args);
+  m_log.Line(m_nNowUs, "%s", text.c_str());
+}
+
+void CChipCore::Ack(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = VFormat(format, args);
+  va_end(args);
+  m_log.Line(m_nNowUs, "%s -> 'X'", text.c_str());
+  Emit(kAck);
+}
+
+void CChipCore::Fail(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = VFormat(format, args);
+  va_end(args);
+  if (m_bSessionFaults) {
+    m_log.Line(m_nNowUs, "check failed (line faults were played this session): %s", text.c_str());
+  } else {
+    ++m_nChecksFailed;
+    m_log.Line(m_nNowUs, "CHECK FAILED: %s", text.c_str());
+  }
+}
+
+void CChipCore::Reject(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = VFormat(format, args);
+  va_end(args);
+  Fail("%s -> 'Y'", text.c_str());
+  Emit(kNak);
+}

@@ -1,0 +1,41 @@
+// The chip's end of the line: a pseudo-terminal whose other end the host
+// opens like a serial port. The simulator holds one descriptor of the host's
+// end itself, so the host can close and reopen the device (it does so to
+// switch to 115200 baud) without the line hanging up.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class CPtyDevice {
+public:
+  CPtyDevice() = default;
+  ~CPtyDevice();
+  CPtyDevice(const CPtyDevice&) = delete;
+  CPtyDevice& operator=(const CPtyDevice&) = delete;
+
+  // Creates the device, readable and writable by every user, in raw mode.
+  bool Open(std::string* error);
+  // Also publishes the device as a symlink; an old symlink there is replaced.
+  bool Link(const std::string& path, std::string* error);
+  // Closes both ends (the host then sees the device vanish) and removes the link.
+  void Close();
+
+  bool IsOpen() const { return m_hMaster >= 0; }
+  int MasterFd() const { return m_hMaster; }
+  const std::string& Path() const { return m_strPath; }
+  const std::string& LinkPath() const { return m_strLink; }
+  // The line rate the host last set on its end; 0 when unknown.
+  int LineBaud() const;
+  // Bytes written to the host that it has not read yet.
+  size_t UnreadByHost() const;
+  // A host that opens the device exclusively could not reopen it while the
+  // simulator holds its own descriptor; true when such a mode was cleared.
+  bool ClearExclusive();
+
+private:
+  int m_hMaster = -1;
+  int m_hSlave = -1;
+  std::string m_strPath;
+  std::string m_strLink;
+};

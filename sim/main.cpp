@@ -1,0 +1,95 @@
+// chipsim: the decoder chip's boot loader and flash loader on a
+// pseudo-terminal, for running the updater without hardware.
+#include <signal.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "sim/ChipCore.h"
+#include "sim/FlashStore.h"
+#include "sim/PtyDevice.h"
+#include "sim/SimLog.h"
+#include "sim/SimOptions.h"
+#include "sim/SimRunner.h"
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+std::atomic<bool> g_reset{false};
+
+void OnStopSignal(int) { g_stop = true; }
+void OnResetSignal(int) { g_reset = true; }
+
+void InstallHandlers() {
+  struct sigaction sa {};
+  sigemptyset(&sa.sa_mask);
+  sa.sa_handler = OnStopSignal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  sa.sa_handler = OnResetSignal;
+  sigaction(SIGUSR1, &sa, nullptr);
+  sa.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &sa, nullptr);
+}
+
+std::string DescribePacing(const SimOptions& o) {
+  if (o.m_bBaudFromLine) return "at the host's line rate";
+  if (o.m_nBaud > 0) return "at " + std::to_string(o.m_nBaud) + " baud";
+  return "instant";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimOptions options;
+  bool help = false;
+  std::string error;
+  if (!ParseSimOptions(argc, argv, &options, &help, &error)) {
+    std::fprintf(stderr, "chipsim: %s\n(see chipsim --help)\n", error.c_str());
+    return 2;
+  }
+  if (help) {
+    std::fputs(SimUsage(), stdout);
+    return 0;
+  }
+
+  CSimLog log;
+  log.SetVerbose(options.m_bVerbose);
+  log.SetOrigin(SimNowUs());
+  if (!options.m_strLogFile.empty() && !log.Open(options.m_strLogFile)) {
+    std::fprintf(stderr, "chipsim: cannot write the log %s\n", options.m_strLogFile.c_str());
+    return 2;
+  }
+  SimImages images;
+  CFlashStore flash;
+  CPtyDevice device;
+  if (!LoadSimImages(options, &images, &error) || !flash.Open(options.m_strFlashFile, options.m_nFlashSize, &error) ||
+      !device.Open(&error) || (!options.m_strLink.empty() && !device.Link(options.m_strLink, &error))) {
+    std::fprintf(stderr, "chipsim: %s\n", error.c_str());
+    return 2;
+  }
+  InstallHandlers();
+
+  std::printf("%s\n", device.Path().c_str());
+  std::fflush(stdout);
+
+  const int64_t now = SimNowUs();
+  log.Line(now, "device %s%s%s", device.Path().c_str(), device.LinkPath().empty() ? "" : ", link ",
+           device.LinkPath().c_str());
+  log.Line(now, "flash %s, %u bytes; line %s; seed %llu", options.m_strFlashFile.c_str(), flash.Size(),
+           DescribePacing(options).c_str(), static_cast<unsigned long long>(options.m_nSeed));
+  log.Line(now, "boot block checked against %s; loader against %s",
+           images.m_bCheckBoot ? options.m_strBootFile.c_str() : "(size only)",
+           images.m_bCheckLoader ? options.m_strLoaderFile.c_str() : "(size only)");
+
+  CChipCore core(options, images, flash, log);
+  CSimRunner runner(core, device, options, log);
+  runner.Run(g_stop, &g_reset);
+  device.Close();
+
+  log.Line(SimNowUs(), "%s: %d session(s) ended, %d act(s) done, %d failed check(s)",
+           g_stop ? "stopped" : (core.Vanished() ? "vanished" : "done"), core.SessionsEnded(), core.ActsDone(),
+           core.ChecksFailed());
+  return core.ChecksFailed() > 0 ? 1 : 0;
+}
