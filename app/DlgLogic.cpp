@@ -50,12 +50,16 @@ bool CDlgLogic::OnLink() {
   }
   m_model.Config().WriteSetting(m_model.Remembered());
   m_app.m_settings.m_nFlashModel = m_model.FlashModelCode();
+  StartUpdate();
+  return true;
+}
+
+void CDlgLogic::StartUpdate() {
   // The worker gets its own copy: later file choices cannot change a running update.
   PostToWorker(WM_UPDATE_START, UPDATE_START_WPARAM, 1, UpdateSettings(m_app.m_settings));
   m_timers.SetTimer(ID_TIMER_WAIT, TIMER_WAIT_PERIOD_MS);
   EnableSettings(false);
   m_view.AppendLogLine("Begin updating now.\n");
-  return true;
 }
 
 void CDlgLogic::OnStop() {

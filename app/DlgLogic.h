@@ -36,6 +36,11 @@ public:
   // "Link": the caller has put the current list selections into the model.
   // Returns true when the update was started.
   bool OnLink();
+  // The part of "Link" after its checks: posts the start request with a copy
+  // of the application's update settings, starts the waiting timer and
+  // disables the settings controls. Front ends that fill the settings
+  // themselves (the command line) call it directly.
+  void StartUpdate();
   // "Cancel", and the answer to WM_UPDATE_END.
   void OnStop();
   // A window timer fired.

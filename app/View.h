@@ -5,6 +5,7 @@
 // order, while the caller waits. PostWindowMessage does not wait.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -43,4 +44,6 @@ class IUpdateObserver {
 public:
   virtual ~IUpdateObserver() = default;
   virtual void OnUpdateOutcome(UpdateOutcome outcome) = 0;
+  // The worker read bytes from the chip (any bytes, dump data included).
+  virtual void OnBytesReceived(size_t count) { (void)count; }
 };

@@ -2,4 +2,5 @@
 tq_add_test(worker_tests comm SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/MsgThreadTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DlgLogicTest.cpp
-  LIBS tq_app tq_msg)
+  ${CMAKE_CURRENT_LIST_DIR}/WorkerTest.cpp
+  LIBS tq_worker tq_app tq_msg)

@@ -1,0 +1,114 @@
+#include "CliOutput.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <sys/time.h>
+
+CCliOutput::CCliOutput(bool quiet, bool progressBar) : m_quiet(quiet), m_progressBar(progressBar && !quiet) {}
+
+CCliOutput::~CCliOutput() {
+  Finish();
+  if (m_log) std::fclose(m_log);
+}
+
+bool CCliOutput::OpenLogFile(const std::string& path, std::string& error) {
+  m_log = std::fopen(path.c_str(), "a");
+  if (!m_log) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void CCliOutput::ClearBarLocked() {
+  if (!m_barShown) return;
+  std::fputs("\r\033[K", stderr);
+  m_barShown = false;
+}
+
+void CCliOutput::EndConsoleLineLocked() {
+  if (!m_consoleMidLine) return;
+  std::fputc('\n', stderr);
+  m_consoleMidLine = false;
+}
+
+void CCliOutput::LogLine(const std::string& text) {
+  size_t b = 0, e = text.size();
+  while (b < e && (text[b] == '\n' || text[b] == '\r')) ++b;
+  while (e > b && (text[e - 1] == '\n' || text[e - 1] == '\r')) --e;
+  const std::string line = text.substr(b, e - b);
+  std::lock_guard lock(m_mutex);
+  if (m_log) {
+    timeval tv{};
+    ::gettimeofday(&tv, nullptr);
+    tm local{};
+    ::localtime_r(&tv.tv_sec, &local);
+    char stamp[64];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    std::fprintf(m_log, "%s.%03ld %s\n", stamp, static_cast<long>(tv.tv_usec / 1000), line.c_str());
+    std::fflush(m_log);
+  }
+  if (line.empty()) return;
+  ClearBarLocked();
+  if (m_consoleMidLine && !m_quiet) EndConsoleLineLocked();
+  std::fflush(stderr);
+  std::fprintf(stdout, "%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+void CCliOutput::ConsoleChar(char ch) {
+  if (m_quiet) return;
+  std::lock_guard lock(m_mutex);
+  // While the bar shows progress, the progress markers would only repeat it.
+  if (m_barShown && (ch == '*' || ch == 'e' || ch == 'p' || ch == 'd' || ch == '>')) return;
+  ClearBarLocked();
+  std::fputc(static_cast<unsigned char>(ch), stderr);
+  m_consoleMidLine = ch != '\n';
+  std::fflush(stderr);
+}
+
+void CCliOutput::Message(const std::string& text) {
+  std::lock_guard lock(m_mutex);
+  ClearBarLocked();
+  EndConsoleLineLocked();
+  std::fprintf(stderr, "tqupdate: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void CCliOutput::Progress(int32_t percent, int64_t totalBytes) {
+  if (!m_progressBar) return;
+  std::lock_guard lock(m_mutex);
+  const auto now = std::chrono::steady_clock::now();
+  if (percent < m_lastPercent || m_lastPercent < 0) m_phaseStart = now;  // a new phase began
+  m_lastPercent = percent;
+  const int64_t done = totalBytes * percent / 100;
+  const double seconds = std::chrono::duration<double>(now - m_phaseStart).count();
+  const double rate = seconds > 0.05 ? static_cast<double>(done) / seconds : 0.0;
+  char left[32] = "--:--";
+  if (rate > 0 && percent < 100) {
+    const auto remain = static_cast<long>(static_cast<double>(totalBytes - done) / rate);
+    std::snprintf(left, sizeof left, "%ld:%02ld", remain / 60, remain % 60);
+  } else if (percent >= 100) {
+    std::snprintf(left, sizeof left, "0:00");
+  }
+  constexpr int kWidth = 30;
+  const int filled = std::max(0, std::min(kWidth, percent * kWidth / 100));
+  char line[200];
+  std::snprintf(line, sizeof line, "[%s%s] %3d%% %lld/%lld B %.1f KiB/s %s left", std::string(filled, '#').c_str(),
+                std::string(kWidth - filled, ' ').c_str(), percent, static_cast<long long>(done),
+                static_cast<long long>(totalBytes), rate / 1024.0, left);
+  EndConsoleLineLocked();
+  std::fprintf(stderr, "\r\033[K%s", line);
+  std::fflush(stderr);
+  m_barShown = true;
+}
+
+void CCliOutput::Finish() {
+  std::lock_guard lock(m_mutex);
+  if (m_barShown) std::fputc('\n', stderr);
+  m_barShown = false;
+  EndConsoleLineLocked();
+  std::fflush(stderr);
+}

@@ -1,0 +1,46 @@
+// One run of the command line: the settings it was given, and the session
+// that drives the worker, the port and the update through the window logic.
+#pragma once
+
+#include "update/UpdateIo.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Exit statuses scripts rely on.
+enum CliExit : int {
+  EXIT_DONE = 0,        // the update completed
+  EXIT_FAILED = 1,      // retry limit, time-outs, file errors, device gone, verify mismatch
+  EXIT_USAGE = 2,       // bad usage or configuration
+  EXIT_NO_PORT = 3,     // the port could not be opened
+  EXIT_SILENT = 4,      // the chip sent nothing for --timeout seconds
+  EXIT_INTERRUPTED = 130,
+};
+
+struct CliOptions {
+  std::string command;  // program, erase, dump, batch, ports
+  std::string configDir;
+  std::string port;     // device path, COMn or n; empty: the remembered port
+  std::string baud;
+  std::string chip, ramType, ramSize, xtal, flashType, flashModel;
+  double timeoutSeconds = 60;
+  bool quiet = false;
+  bool verify = false;
+  std::string logFile;
+  // Operands.
+  std::string base, length, image, dumpFile;
+};
+
+// A BASE or LENGTH operand: decimal or 0x-hexadecimal, 32 bits.
+std::optional<uint32_t> ParseCliNumber(const std::string& text);
+
+// A list choice given as a position or as the entry's text (case ignored).
+std::optional<int32_t> ParseListChoice(const std::vector<std::string>& entries, const std::string& text);
+
+// Runs the command; returns the exit status.
+int RunCliSession(const CliOptions& options);
+
+// Lists the machine's serial ports on stdout.
+int RunPortsCommand();

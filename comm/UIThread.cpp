@@ -1,0 +1,132 @@
+#include "UIThread.h"
+
+#include "app/Messages.h"
+#include "app/Requests.h"
+
+#include <cstring>
+
+namespace {
+constexpr int32_t kMinPort = 1;
+constexpr int32_t kMaxPort = 1024;
+// Lists 1002-1006 in the order the window's answer changes them.
+constexpr int kPortLists[] = {ctl::PORT_LIST, ctl::BAUD_LIST, ctl::DATABITS_LIST, ctl::PARITY_LIST,
+                              ctl::STOPBITS_LIST};
+}  // namespace
+
+CUIThread::CUIThread(UIThreadDeps deps)
+    : m_deps(std::move(deps)),
+      m_update(UpdateEngineDeps{m_portAdapter, m_deps.view, m_deps.clock ? *m_deps.clock : m_steadyClock,
+                                m_deps.files, m_deps.batch, m_deps.observer, m_deps.configDir}) {
+  m_comm.SetConfigFile(m_deps.configFile);
+  OnMessage(WM_PORT_OPEN, [this](ThreadMessage& m) { OnPortOpen(m); });
+  OnMessage(WM_PORT_CLOSE, [this](ThreadMessage& m) { OnPortClose(m); });
+  OnMessage(WM_COMM_RXCHAR, [this](ThreadMessage& m) { OnCommRxChar(m); });
+  OnMessage(WM_COMM_TXEMPTY, [this](ThreadMessage& m) { OnCommTxEmpty(m); });
+  OnMessage(WM_COMM_LOST, [this](ThreadMessage& m) { OnCommLost(m); });
+  OnMessage(WM_UPDATE_START, [this](ThreadMessage& m) { OnUpdateStart(m); });
+  OnMessage(WM_UPDATE_STOP, [this](ThreadMessage& m) { OnUpdateStop(m); });
+  OnMessage(WM_UPDATE_TICK, [this](ThreadMessage& m) { OnUpdateTick(m); });
+}
+
+CUIThread::~CUIThread() {
+  StopThread();
+  // ExitInstance has closed the port if the thread ran; make sure all the same.
+  m_comm.ClosePort();
+}
+
+bool CUIThread::InitInstance() {
+  m_nPort = 1;
+  if (m_deps.publishedId) m_deps.publishedId->store(SelfId());
+  m_comm.SetNotifyThreadId(SelfId());
+  return true;
+}
+
+int CUIThread::ExitInstance() {
+  if (m_deps.publishedId) m_deps.publishedId->store(0);
+  m_update.Shutdown();
+  m_comm.ClosePort();
+  return CMsgThread::ExitInstance();
+}
+
+void CUIThread::SelectDevice() {
+  if (!m_devicePath.empty()) m_comm.SetPortName(m_devicePath, m_nPort);
+  else m_comm.SetPortNumber(m_nPort);
+}
+
+void CUIThread::ShowPortControlsOpen(bool open) {
+  m_deps.view.SetControlText(ctl::OPEN_BUTTON, open ? "Close" : "Open");
+  for (int id : kPortLists) m_deps.view.EnableControl(id, !open);
+  m_deps.view.EnableControl(ctl::LINK_BUTTON, open);
+  m_deps.view.EnableControl(ctl::CANCEL_BUTTON, open);
+}
+
+void CUIThread::OnPortOpen(ThreadMessage& msg) {
+  std::string settingsText;
+  m_devicePath.clear();
+  if (auto* request = std::any_cast<PortOpenRequest>(&msg.payload)) {
+    settingsText = request->settingsText;
+    m_devicePath = request->devicePath;
+  }
+  if (m_comm.IsOpen()) m_comm.ClosePort();
+  m_nPort = msg.lParam;
+  bool ok = false;
+  if (m_nPort >= kMinPort && m_nPort <= kMaxPort) {
+    SelectDevice();
+    ok = m_comm.OpenPort() && m_comm.SetupPort() && m_comm.ApplySettingsText(settingsText.c_str());
+  }
+  if (ok) {
+    ShowPortControlsOpen(true);
+    return;
+  }
+  m_deps.view.ShowMessageBox("Can't open port!", "Error");
+  m_deps.view.SetControlText(ctl::OPEN_BUTTON, "Open");
+}
+
+void CUIThread::OnPortClose(ThreadMessage&) {
+  if (m_comm.IsOpen()) m_comm.ClosePort();
+  ShowPortControlsOpen(false);
+}
+
+void CUIThread::OnCommRxChar(ThreadMessage& msg) {
+  if (static_cast<int32_t>(msg.wParam) != m_nPort) return;
+  const size_t n = m_comm.ReadPort(m_rxBuffer.data(), static_cast<uint32_t>(m_rxBuffer.size()), kReadWaitMs);
+  if (n == 0) return;
+  if (m_deps.observer) m_deps.observer->OnBytesReceived(n);
+  m_update.OnReceive(m_rxBuffer.data(), n);
+}
+
+void CUIThread::OnCommTxEmpty(ThreadMessage&) {}
+
+void CUIThread::OnCommLost(ThreadMessage& msg) {
+  if (static_cast<int32_t>(msg.wParam) != m_nPort) return;
+  std::string reason = msg.lParam == 0 ? "the line hung up" : std::strerror(static_cast<int>(msg.lParam));
+  if (m_update.Stage() != STAGE_IDLE) {
+    // The update ends; the window's stop sequence then closes the port.
+    m_update.OnPortLost(reason);
+    return;
+  }
+  if (m_comm.IsOpen()) m_comm.ClosePort();
+  m_deps.view.AppendLogLine("\nThe port went away: " + reason + ".");
+  ShowPortControlsOpen(false);
+}
+
+void CUIThread::OnUpdateStart(ThreadMessage& msg) {
+  if (auto* settings = std::any_cast<UpdateSettings>(&msg.payload)) m_update.OnUpdateStart(*settings);
+  else m_update.OnUpdateStart(UpdateSettings{});
+}
+
+void CUIThread::OnUpdateStop(ThreadMessage&) { m_update.OnUpdateStop(); }
+
+void CUIThread::OnUpdateTick(ThreadMessage& msg) { m_update.OnUpdateTick(msg.wParam); }
+
+void CUIThread::CPortAdapter::Write(const uint8_t* data, size_t length) {
+  m_owner.m_comm.WritePort(data, static_cast<int32_t>(length));
+}
+
+bool CUIThread::CPortAdapter::ReopenAtBaud(uint32_t baud) {
+  CComPort& port = m_owner.m_comm;
+  port.ClosePort();
+  if (m_owner.m_nPort < kMinPort || m_owner.m_nPort > kMaxPort) return false;
+  m_owner.SelectDevice();
+  return port.OpenPort() && port.SetupPort() && port.ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT);
+}

@@ -1,0 +1,81 @@
+// The worker thread: owns the serial port and the update, and handles the
+// window's requests, the port's notifications and the timer ticks one at a
+// time in posting order.
+#pragma once
+
+#include "ComPort.h"
+#include "MsgThread.h"
+#include "app/View.h"
+#include "update/UpdateClock.h"
+#include "update/UpdateEngine.h"
+#include "update/UpdateIo.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+struct UIThreadDeps {
+  IDlgView& view;
+  IFileAccess& files;
+  IBatchSource& batch;
+  IUpdateObserver* observer = nullptr;
+  // Folder of boot.bin and flash.bin, ending in '/'.
+  std::string configDir;
+  // cfg.ini, for the port map.
+  std::string configFile;
+  // Where the worker publishes its thread id while it runs (the application
+  // object's m_dwWorkerThreadId).
+  std::atomic<uint32_t>* publishedId = nullptr;
+  // The protocol's waits; the real clock when null.
+  IUpdateClock* clock = nullptr;
+};
+
+class CUIThread : public CMsgThread {
+public:
+  explicit CUIThread(UIThreadDeps deps);
+  // Stops the thread and waits for it; the port is closed by then.
+  ~CUIThread() override;
+
+  // Receive buffer size of one read.
+  static constexpr size_t kReadCapacity = 4096;
+  static constexpr uint32_t kReadWaitMs = 10;
+
+protected:
+  bool InitInstance() override;
+  int ExitInstance() override;
+
+private:
+  // The port as the update sees it.
+  class CPortAdapter : public IUpdatePort {
+  public:
+    explicit CPortAdapter(CUIThread& owner) : m_owner(owner) {}
+    void Write(const uint8_t* data, size_t length) override;
+    bool ReopenAtBaud(uint32_t baud) override;
+
+  private:
+    CUIThread& m_owner;
+  };
+
+  void OnPortOpen(ThreadMessage& msg);
+  void OnPortClose(ThreadMessage& msg);
+  void OnCommRxChar(ThreadMessage& msg);
+  void OnCommTxEmpty(ThreadMessage& msg);
+  void OnCommLost(ThreadMessage& msg);
+  void OnUpdateStart(ThreadMessage& msg);
+  void OnUpdateStop(ThreadMessage& msg);
+  void OnUpdateTick(ThreadMessage& msg);
+
+  // Points the port at the device of m_nPort, or at the path a front end named.
+  void SelectDevice();
+  void ShowPortControlsOpen(bool open);
+
+  UIThreadDeps m_deps;
+  CComPort m_comm;
+  int32_t m_nPort = 1;
+  std::string m_devicePath;
+  CSteadyClock m_steadyClock;
+  CPortAdapter m_portAdapter{*this};
+  CUpdateEngine m_update;
+  std::array<uint8_t, kReadCapacity> m_rxBuffer{};
+};
