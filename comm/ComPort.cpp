@@ -353,8 +353,11 @@ int CComPort::MonitorLoop() {
     if (ev & W::kFailed) return 1;
     if (!m_bMonitorRunning.load()) break;
 
-    bool goneNow = (ev & (W::kHangup | W::kError)) != 0;
-    int goneErr = (ev & W::kError) ? err : 0;
+    // A hang-up is reported as such (0) even when the reads and writes that
+    // meet it fail with EIO; an errno is passed on only for other failures.
+    const bool hungUp = (ev & W::kHangup) != 0;
+    bool goneNow = hungUp || (ev & W::kError) != 0;
+    int goneErr = (!hungUp && (ev & W::kError)) ? err : 0;
 
     if (ev & W::kReadable) {
       if (haveCounts) {
@@ -370,7 +373,7 @@ int CComPort::MonitorLoop() {
       int readErr = 0;
       if (!FillInputLocked(h, readErr)) {
         goneNow = true;
-        if (readErr != 0) goneErr = readErr;
+        if (!hungUp && readErr != 0) goneErr = readErr;
       }
     }
     // Also after ReadPort's wake-up, when it left bytes behind.
@@ -384,7 +387,7 @@ int CComPort::MonitorLoop() {
         int writeErr = 0;
         if (!DrainOutputLocked(h, writeErr)) {
           goneNow = true;
-          if (writeErr != 0) goneErr = writeErr;
+          if (!hungUp && writeErr != 0) goneErr = writeErr;
           m_txQueue.Clear();
         }
         emptied = hadOutput && m_txQueue.Empty() && !goneNow;

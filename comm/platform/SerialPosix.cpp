@@ -36,8 +36,10 @@ void MakeRaw(termios& t) {
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cflag &= ~CRTSCTS;
   t.c_iflag &= ~(IXON | IXOFF | IXANY);
-  // A read returns at once with whatever is there.
-  t.c_cc[VMIN] = 0;
+  // With O_NONBLOCK a read returns at once with whatever is there; VMIN 1
+  // (not 0) makes "nothing there" an EAGAIN, so that a read of 0 bytes can
+  // only mean end of file.
+  t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
 }
 
@@ -252,7 +254,8 @@ uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int&
   if (rev & POLLIN) result |= kReadable;
   if (rev & POLLOUT) result |= kWritable;
   if (rev & POLLHUP) result |= kHangup;
-  if (rev & POLLERR) {
+  // A hang-up often comes with POLLERR as well; it is still a hang-up.
+  if ((rev & POLLERR) && !(rev & POLLHUP)) {
     result |= kError;
     err = EIO;
   }
