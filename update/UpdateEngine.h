@@ -54,6 +54,10 @@ public:
   // Bytes the receive path read from the port, in arrival order.
   void OnReceive(const uint8_t* data, size_t length);
   // WM_UPDATE_TICK: timer 1 shows '>', timer 2 is the acknowledge time-out.
+  // A tick of timer 2 counts only while an image chunk waits for its
+  // acknowledge and at least the timer's period (less 200 ms) has passed on
+  // clock.NowMs() since the timer was last started; earlier ticks were queued
+  // before a restart and are dropped. A test clock must advance NowMs.
   void OnUpdateTick(uint32_t timerId);
   // WM_UPDATE_STOP: enables "Link", goes idle, closes a dump in progress.
   void OnUpdateStop();
