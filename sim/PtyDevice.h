@@ -29,8 +29,9 @@ public:
   int LineBaud() const;
   // Bytes written to the host that it has not read yet.
   size_t UnreadByHost() const;
-  // A host that opens the device exclusively could not reopen it while the
-  // simulator holds its own descriptor; true when such a mode was cleared.
+  // Exclusive mode belongs to the terminal, so a host that sets it and does
+  // not clear it when it closes could not reopen the device while the
+  // simulator holds its own descriptor. True when such a mode was cleared.
   bool ClearExclusive();
 
 private:

@@ -29,7 +29,8 @@ const char* kUsage =
     "  --no-match             check sizes only\n"
     "  --max-loader N         largest loader length accepted (default 4194304)\n"
     "  --settings HEX         expect these 10 chip-settings bytes (20 hex digits)\n"
-    "  --keep-exclusive       leave a host's exclusive mode set (it then cannot reopen)\n"
+    "  --clear-exclusive      undo a host's exclusive mode (TIOCEXCL) as soon as it is\n"
+    "                         set, for hosts that leave it set when they close\n"
     "flash:\n"
     "  --flash-file PATH      file that holds the flash (default chipsim-flash.bin)\n"
     "  --flash-size N         flash size in bytes (default 16777216)\n"
@@ -158,7 +159,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, bool* help, std::stri
     if (arg == "--no-match") { noMatch = true; continue; }
     if (arg == "--console") { o->m_bConsole = true; continue; }
     if (arg == "--verbose") { o->m_bVerbose = true; continue; }
-    if (arg == "--keep-exclusive") { o->m_bKeepExclusive = true; continue; }
+    if (arg == "--clear-exclusive") { o->m_bClearExclusive = true; continue; }
 
     if (i + 1 >= argc) {
       *error = arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument " + arg;

@@ -30,7 +30,7 @@ bool ParseSimStage(const std::string& name, SimStage* stage);
 struct SimOptions {
   // Device.
   std::string m_strLink;       // also publish the device under this symlink
-  bool m_bKeepExclusive = false;  // leave a host's exclusive mode alone
+  bool m_bClearExclusive = false;  // undo a host's exclusive mode as soon as it is set
 
   // What the downloads are checked against. Empty: sizes only.
   std::string m_strBootFile;

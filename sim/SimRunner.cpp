@@ -59,7 +59,7 @@ void CSimRunner::Run(const std::atomic<bool>& stop, std::atomic<bool>* reset) {
       m_log.Line(now / kNsPerUs, "reset button pressed");
       m_core.Reset(now / kNsPerUs);
     }
-    if (!m_opt.m_bKeepExclusive && m_device.ClearExclusive() && !exclusiveNoted) {
+    if (m_opt.m_bClearExclusive && m_device.ClearExclusive() && !exclusiveNoted) {
       exclusiveNoted = true;
       m_log.Line(now / kNsPerUs, "the host opened the device exclusively; cleared so that it can reopen it");
     }
@@ -113,6 +113,9 @@ void CSimRunner::Run(const std::atomic<bool>& stop, std::atomic<bool>* reset) {
       txBlocked = written < due;
     }
     if (!tx.empty() && tx.front().vanish && tx.front().dueNs <= now + kSlackNs) {
+      // Written bytes reach the host's queue a moment later; only then does
+      // the count of unread bytes see them.
+      ::usleep(20'000);
       const int64_t giveUp = NowNs() + kVanishGraceNs;
       while (m_device.UnreadByHost() > 0 && NowNs() < giveUp && !stop.load()) ::usleep(2000);
       m_log.Line(NowNs() / kNsPerUs, "device %s closed", m_device.Path().c_str());
