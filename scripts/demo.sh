@@ -6,7 +6,35 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 bin=build/bin
-if [ ! -x "$bin/chipsim" ] || [ ! -x "$bin/tqupdate" ]; then
-  echo "Built what exists so far. Still to come: the chip simulator (chipsim) and the command line (tqupdate)."
-  exit 0
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A sample application image: 64 KiB of a fixed pattern.
+python3 -c "import sys; sys.stdout.buffer.write(bytes((i * 31 + i // 256) & 0xFF for i in range(65536)))" \
+  > "$work/sample.bin"
+
+# The simulated chip, paced like a real line at 115200 baud.
+"$bin/chipsim" --flash-file "$work/flash.img" --repeat 100 --baud 115200 --console \
+  --log "$work/chipsim.log" > "$work/chipsim.out" &
+sim_pid=$!
+for _ in $(seq 100); do [ -s "$work/chipsim.out" ] && break; sleep 0.05; done
+device=$(head -n 1 "$work/chipsim.out")
+echo "== chip simulator on $device"
+
+echo "== tqupdate program 0x100000 sample.bin --verify"
+"$bin/tqupdate" -p "$device" program 0x100000 "$work/sample.bin" --verify
+
+echo "== tqupdate dump 0x100000 65536 readback.bin"
+"$bin/tqupdate" -p "$device" dump 0x100000 65536 "$work/readback.bin"
+
+if cmp -s "$work/sample.bin" "$work/readback.bin"; then
+  echo "== the dump matches the image byte for byte"
+else
+  echo "== the dump differs from the image" >&2
+  exit 1
 fi

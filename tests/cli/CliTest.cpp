@@ -1,0 +1,190 @@
+// tqupdate against chipsim over pseudo-terminals: every command end to end,
+// and every way an update can fail, with the exit status scripts rely on.
+#include "tests/support/Process.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBin = TQ_BIN_DIR;
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+std::vector<uint8_t> Image(size_t n, uint32_t seed) {
+  std::vector<uint8_t> v(n);
+  uint32_t x = seed;
+  for (auto& b : v) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return v;
+}
+
+const std::vector<std::string> kBootLines = {
+    "Begin updating now.", "Recv updating request.", "Send 2KB Bin file.", "boot file receive ok.",
+    "Send Chip Type/Sdram Size/Xtal", "Send flash file lenth.", "Send flash file code.", "Flash File length = 10000.",
+    "flash file receive ok.", "Send Control info."};
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fs::create_directory(Config());
+    for (const char* f : {"cfg.ini", "boot.bin", "flash.bin"}) fs::copy_file(kBin + "/config/" + f, Config() + "/" + f);
+  }
+  std::string Config() const { return dir.File("config"); }
+
+  // Starts the simulator with extra options and returns its device path.
+  std::string StartSim(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{kBin + "/chipsim", "--flash-file", dir.File("flash.img"), "--config", Config(),
+                                  "--repeat", "50", "--end-idle", "200"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    sim = std::make_unique<CChildProcess>(args, dir.File("sim.out"), dir.File("sim.err"));
+    const std::string device = sim->FirstLine(5s);
+    EXPECT_FALSE(device.empty()) << sim->Err();
+    return device;
+  }
+  std::unique_ptr<CChildProcess> Start(std::vector<std::string> args) {
+    args.insert(args.begin(), {kBin + "/tqupdate", "-c", Config(), "-q"});
+    return std::make_unique<CChildProcess>(args, dir.File("host.out"), dir.File("host.err"));
+  }
+  // Runs tqupdate to its end; returns the exit status.
+  int Run(std::vector<std::string> args, std::chrono::seconds limit = 60s) {
+    host = Start(std::move(args));
+    return host->Wait(limit);
+  }
+  std::string Report() const {
+    return "\n--- host stdout\n" + host->Out() + "--- host stderr\n" + host->Err() + "--- sim\n" +
+           (sim ? sim->Err() : std::string());
+  }
+
+  TempDir dir;
+  std::unique_ptr<CChildProcess> sim;
+  std::unique_ptr<CChildProcess> host;
+};
+
+TEST_F(CliTest, ProgramWithVerifyThenDumpItBack) {
+  const auto device = StartSim();
+  const auto image = Image(10000, 1);
+  const auto imagePath = dir.WriteBytes("image.bin", image);
+  ASSERT_EQ(Run({"-p", device, "program", "0x30000", imagePath, "--verify"}), 0) << Report();
+  EXPECT_EQ(Lines(host->Out()),
+            Concat(kBootLines, {"Send App file lenth.", "Send App file.", "AppFile length = 10000.",
+                                "app file receive ok.", "erase ok.", "programe ok.", "dump ok.", "compelete.",
+                                "verify ok."}))
+      << Report();
+
+  ASSERT_EQ(Run({"-p", device, "dump", "0x30000", "10000", dir.File("back.bin")}), 0) << Report();
+  EXPECT_EQ(Lines(host->Out()), Concat(kBootLines, {"Send dump Lenth = 0x2710", "dump ok.", "compelete."}));
+  EXPECT_TRUE(TempDir::Read(dir.File("back.bin")) == std::string(image.begin(), image.end()));
+
+  // Erase, then the range reads back as erased flash.
+  ASSERT_EQ(Run({"-p", device, "erase", "0x30000", "4096"}), 0) << Report();
+  EXPECT_EQ(Lines(host->Out()), Concat(kBootLines, {"Send erase Lenth = 0x1000", "erase ok.", "compelete."}));
+  ASSERT_EQ(Run({"-p", device, "dump", "0x30000", "8192", dir.File("back.bin")}), 0) << Report();
+  const std::string back = TempDir::Read(dir.File("back.bin"));
+  ASSERT_EQ(back.size(), 8192u);
+  EXPECT_EQ(back.substr(0, 4096), std::string(4096, '\xff'));
+  EXPECT_EQ(back.substr(4096), std::string(image.begin() + 4096, image.begin() + 8192));
+}
+
+TEST_F(CliTest, BatchRunsTheListOfTheConfigurationFile) {
+  const auto device = StartSim();
+  const auto image = Image(5000, 2);
+  const auto imagePath = dir.WriteBytes("image.bin", image);
+  std::string cfg = TempDir::Read(Config() + "/cfg.ini");
+  const auto at = cfg.find("[Bat]");
+  ASSERT_NE(at, std::string::npos);
+  cfg.insert(at, "[Bat]\nTotalNum=3\nAct0=0\nBase0=0x40000\nFile0=" + imagePath + "\nAct1=7\nAct2=2\nBase2=0x40000\n" +
+                     "Lenth2=5000\nFile2=" + dir.File("batch-dump.bin") + "\n\n");
+  dir.Write("config/cfg.ini", cfg);
+  ASSERT_EQ(Run({"-p", device, "batch"}), 0) << Report();
+  const auto lines = Lines(host->Out());
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "compelete."), 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Act error."), 1);
+  EXPECT_EQ(lines.back(), "compelete.");
+  EXPECT_TRUE(TempDir::Read(dir.File("batch-dump.bin")) == std::string(image.begin(), image.end())) << Report();
+}
+
+TEST_F(CliTest, VerifyReportsTheFirstDifference) {
+  // The simulated flash drops a bit when it programs this address.
+  const auto device = StartSim({"--corrupt-flash", "0x50123"});
+  const auto imagePath = dir.WriteBytes("image.bin", Image(10000, 3));
+  EXPECT_EQ(Run({"-p", device, "program", "0x50000", imagePath, "--verify"}), 1) << Report();
+  EXPECT_NE(host->Out().find("verify failed: first difference at offset 0x123"), std::string::npos) << Report();
+}
+
+TEST_F(CliTest, UsageAndPortFailures) {
+  EXPECT_EQ(Run({"erase", "0x10", "12x"}), 2);
+  EXPECT_NE(host->Err().find("bad LENGTH"), std::string::npos);
+  EXPECT_EQ(Run({"dump", "0", "0", dir.File("d.bin")}), 2);
+  EXPECT_NE(host->Err().find("error!!ActLenth = 0!"), std::string::npos);
+  EXPECT_EQ(Run({"program", "0", dir.File("missing.bin")}), 2);
+  EXPECT_EQ(Run({"--chip", "NoSuchChip", "erase", "0", "4096"}), 2);
+  EXPECT_EQ(Run({"frobnicate"}), 2);
+  EXPECT_EQ(Run({"-p", dir.File("no-such-device"), "erase", "0", "4096"}), 3);
+  EXPECT_NE(host->Err().find("Can't open port!"), std::string::npos);
+}
+
+TEST_F(CliTest, TenNegativeAcknowledgesFail) {
+  const auto device = StartSim({"--nak", "boot:10"});
+  ASSERT_EQ(Run({"-p", device, "erase", "0", "4096"}), 1) << Report();
+  const auto out = host->Out();
+  EXPECT_NE(out.find("check error 9 time"), std::string::npos);
+  EXPECT_NE(out.find("Retry Failed"), std::string::npos);
+  EXPECT_EQ(out.find("compelete."), std::string::npos);
+}
+
+TEST_F(CliTest, SilentChipGivesUpAfterTheTimeout) {
+  const auto device = StartSim({"--silent", "boot"});
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run({"-p", device, "--timeout", "2", "erase", "0", "4096"}), 4) << Report();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, 3s + 500ms);
+  EXPECT_GE(took, 2s);
+}
+
+TEST_F(CliTest, DeviceVanishingMidDumpFailsAndKeepsThePartialDump) {
+  const auto device = StartSim({"--vanish", "dump:5000"});
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(Run({"-p", device, "dump", "0", "65536", dir.File("cut.bin")}, 20s), 1) << Report();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  const auto size = fs::file_size(dir.File("cut.bin"));
+  EXPECT_GE(size, 4096u);
+  EXPECT_LE(size, 5000u);
+  EXPECT_NE(host->Out().find("holds " + std::to_string(size) + " of 65536 bytes"), std::string::npos)
+      << "file " << size << Report();
+}
+
+TEST_F(CliTest, InterruptClosesThePortAndTheDumpFile) {
+  // At 115200 baud this dump would take about a minute and a half.
+  const auto device = StartSim({"--baud", "115200"});
+  host = Start({"-p", device, "dump", "0", "1048576", dir.File("long.bin")});
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (host->Out().find("Send dump Lenth") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
+  std::this_thread::sleep_for(500ms);
+  host->Signal(SIGINT);
+  ASSERT_EQ(host->Wait(5s), 130) << Report();
+  EXPECT_GT(fs::file_size(dir.File("long.bin")), 0u);
+  // The port is free again: the next run opens it.
+  EXPECT_EQ(Run({"-p", device, "--timeout", "1", "erase", "0", "4096"}, 30s) == 3, false) << Report();
+}
+
+}  // namespace
