@@ -225,7 +225,8 @@ uint32_t CComPort::InputQueued() {
 
 uint32_t CComPort::WritePort(const void* bytes, int32_t count) {
   if (!IsOpen() || bytes == nullptr || count <= 0 || m_bPortLost.load()) return 0;
-  if (TakeLineErrors()) DropOutput();
+  // Line errors are left for ReadPort: they concern what was received, and
+  // dropping output the caller has already handed over would lose it.
   const auto* p = static_cast<const uint8_t*>(bytes);
   const auto n = static_cast<size_t>(count);
   size_t taken = 0;
