@@ -39,6 +39,7 @@ const char* kUsage =
     "                         rate the host set on the device (default: instant)\n"
     "  --request-delay MS     wait before the request 'X' (default 0)\n"
     "  --repeat MS            repeat the request every MS until 0x18 arrives\n"
+    "                         (default: once a session; SIGUSR1 starts a session)\n"
     "  --console              console text at boot and between steps\n"
     "  --rx-timeout MS        a block that stops arriving for MS is short (default 1000)\n"
     "  --end-idle MS          quiet line after an act ends the session (default 1000)\n"
@@ -50,6 +51,7 @@ const char* kUsage =
     "faults (reproducible with --seed):\n"
     "  --nak STAGE:N          answer 'Y' to the next N blocks of STAGE\n"
     "  --silent STAGE[:N]     ignore the next N blocks of STAGE; without N hang there\n"
+    "                         until SIGUSR1\n"
     "  --corrupt P            flip a bit of a received byte with probability P\n"
     "  --drop P               lose a received byte with probability P\n"
     "  --corrupt-tx P         the same for sent bytes\n"
@@ -60,7 +62,7 @@ const char* kUsage =
     "  STAGE is one of request boot settings length loader control data erase program dump\n"
     "log:\n"
     "  --log FILE             session log to FILE instead of stderr\n"
-    "  --verbose              also log every frame and stray byte\n"
+    "  --verbose              also log every frame, repeated request and line fault\n"
     "signals: SIGUSR1 resets the chip (a new session), SIGTERM/SIGINT end the run.\n"
     "exit status: 0 all checks passed, 1 a check failed, 2 bad command line or setup.\n";
 

@@ -50,6 +50,7 @@ void CSimRunner::Run(const std::atomic<bool>& stop, std::atomic<bool>* reset) {
   int64_t txLineFreeNs = 0;
   bool txBlocked = false;
   bool exclusiveNoted = false;
+  int lineBaud = -1;
   std::vector<uint8_t> buffer(8192);
 
   m_core.Start(NowNs() / kNsPerUs);
@@ -62,6 +63,11 @@ void CSimRunner::Run(const std::atomic<bool>& stop, std::atomic<bool>* reset) {
     if (m_opt.m_bClearExclusive && m_device.ClearExclusive() && !exclusiveNoted) {
       exclusiveNoted = true;
       m_log.Line(now / kNsPerUs, "the host opened the device exclusively; cleared so that it can reopen it");
+    }
+
+    if (m_opt.m_bBaudFromLine && m_device.LineBaud() != lineBaud) {
+      lineBaud = m_device.LineBaud();
+      m_log.Line(now / kNsPerUs, "line rate now %d baud", lineBaud);
     }
 
     // What the host wrote arrives one byte time after the other.
