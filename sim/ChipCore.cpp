@@ -561,6 +561,7 @@ void CChipCore::OnProgram() {
     const uint32_t address = m_ctl.base + static_cast<uint32_t>(offset);
     if (!m_flash.Program(address, m_byImage.data() + offset, n))
       Log("error: the flash file could not be programmed at 0x%08x", address);
+    if (m_flash.HitsBadCell(address, n)) Log("program: a bad cell in 0x%08x..0x%08zx (fault)", address, address + n - 1);
     EmitPause(m_opt.m_nProgramDelayMs * kUsPerMs);
     Emit('P');
   }

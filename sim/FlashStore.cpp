@@ -85,10 +85,18 @@ bool CFlashStore::Erase(uint32_t address, size_t length) {
   return InRange(address, length) && FillErased(m_hFile, address, static_cast<off_t>(address + length));
 }
 
+bool CFlashStore::HitsBadCell(uint32_t address, size_t length) const {
+  for (uint32_t bad : m_badCells)
+    if (bad >= address && bad - address < length) return true;
+  return false;
+}
+
 bool CFlashStore::Program(uint32_t address, const uint8_t* data, size_t length) {
   if (!InRange(address, length)) return false;
   std::vector<uint8_t> cells(length);
   if (!ReadAll(m_hFile, cells.data(), length, address)) return false;
   for (size_t i = 0; i < length; ++i) cells[i] &= data[i];
+  for (uint32_t bad : m_badCells)
+    if (bad >= address && bad - address < length) cells[bad - address] ^= 0x01;
   return WriteAll(m_hFile, cells.data(), length, address);
 }

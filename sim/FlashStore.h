@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CFlashStore {
 public:
@@ -24,9 +25,14 @@ public:
   bool Read(uint32_t address, uint8_t* out, size_t length) const;
   bool Erase(uint32_t address, size_t length);
   bool Program(uint32_t address, const uint8_t* data, size_t length);
+  // A bad cell: whenever the byte at address is programmed, its bit 0 comes
+  // out wrong. Tells whether the range covers a bad cell.
+  void AddBadCell(uint32_t address) { m_badCells.push_back(address); }
+  bool HitsBadCell(uint32_t address, size_t length) const;
 
 private:
   bool InRange(uint32_t address, size_t length) const;
   int m_hFile = -1;
   uint32_t m_nSize = 0;
+  std::vector<uint32_t> m_badCells;
 };

@@ -58,6 +58,8 @@ const char* kUsage =
     "  --drop-tx P\n"
     "  --vanish dump:N|program:N   close the device after N bytes of a dump or of\n"
     "                         the application data\n"
+    "  --corrupt-flash ADDR   a bad flash cell: bit 0 of the byte at ADDR comes out\n"
+    "                         wrong whenever it is programmed (repeatable)\n"
     "  --seed N               seed of the random faults (default 1)\n"
     "  STAGE is one of request boot settings length loader control data erase program dump\n"
     "log:\n"
@@ -218,6 +220,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, bool* help, std::stri
       ok = ParseStageCount(val, false, &stage, &count) && (stage == SimStage::Dump || stage == SimStage::Program);
       o->m_vanishStage = stage;
       o->m_nVanishAfter = count;
+    }
+    else if (arg == "--corrupt-flash") {
+      ok = ParseUnsigned(val, 0xFFFFFFFFu, &u);
+      o->m_badCells.push_back(static_cast<uint32_t>(u));
     }
     else if (arg == "--seed") ok = ParseUnsigned(val, UINT64_MAX, &o->m_nSeed);
     else if (arg == "--log") o->m_strLogFile = val;

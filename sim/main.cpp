@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "chipsim: %s\n", error.c_str());
     return 2;
   }
+  for (uint32_t cell : options.m_badCells) flash.AddBadCell(cell);
   InstallHandlers();
 
   std::printf("%s\n", device.Path().c_str());

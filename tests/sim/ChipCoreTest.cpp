@@ -407,6 +407,11 @@ TEST(FlashStoreTest, ProgrammingOnlyClearsBitsAndRangesStayInside) {
   ASSERT_TRUE(flash.Erase(0, 4096));
   ASSERT_TRUE(flash.Read(10, &got, 1));
   EXPECT_EQ(got, 0xFF);
+  flash.AddBadCell(20);  // programs with bit 0 wrong
+  const Bytes zeros(16, 0x00);
+  ASSERT_TRUE(flash.Program(16, zeros.data(), zeros.size()));
+  ASSERT_TRUE(flash.Read(20, &got, 1));
+  EXPECT_EQ(got, 0x01);
   EXPECT_FALSE(flash.Read(8190, &got, 3));
   EXPECT_FALSE(flash.Erase(4096, 4097));
   EXPECT_EQ(TempDir::Read(dir.File("flash.bin")).size(), 8192u);
