@@ -61,15 +61,15 @@ bool CBufferedDumpSink::WriteAll(const uint8_t* data, size_t length, std::string
   return true;
 }
 
+bool CBufferedDumpSink::Usable(std::string& error) const {
+  if (m_fd < 0) error = "file is closed";
+  else if (!m_failure.empty()) error = m_failure;
+  else return true;
+  return false;
+}
+
 bool CBufferedDumpSink::Write(const uint8_t* data, size_t length, std::string& error) {
-  if (m_fd < 0) {
-    error = "file is closed";
-    return false;
-  }
-  if (!m_failure.empty()) {
-    error = m_failure;
-    return false;
-  }
+  if (!Usable(error)) return false;
   if (m_used + length > m_buffer.size()) {
     if (!Flush(error)) return false;
     if (length >= m_buffer.size()) return WriteAll(data, length, error);
@@ -80,14 +80,7 @@ bool CBufferedDumpSink::Write(const uint8_t* data, size_t length, std::string& e
 }
 
 bool CBufferedDumpSink::Flush(std::string& error) {
-  if (m_fd < 0) {
-    error = "file is closed";
-    return false;
-  }
-  if (!m_failure.empty()) {
-    error = m_failure;
-    return false;
-  }
+  if (!Usable(error)) return false;
   const size_t used = m_used;
   m_used = 0;
   return WriteAll(m_buffer.data(), used, error);

@@ -29,6 +29,8 @@ public:
   bool Close(std::string& error) override;
 
 private:
+  // False, with the reason, once the file is closed or a write has failed.
+  bool Usable(std::string& error) const;
   bool WriteAll(const uint8_t* data, size_t length, std::string& error);
 
   int m_fd;

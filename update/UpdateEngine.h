@@ -83,6 +83,8 @@ private:
   void SendFrame(uint8_t type, const uint8_t* payload, size_t length);
   void SendBootImage();
   void SendChipSettings();
+  // Size of flash.bin; a failed look ends the update with a log line.
+  bool LoaderSize(uint64_t& size);
   void SendLoaderLength();
   void SendLoaderBody();
   void SettleAct();

@@ -112,14 +112,17 @@ void CUpdateEngine::SendChipSettings() {
   Log("\nSend flash file lenth.");
 }
 
+bool CUpdateEngine::LoaderSize(uint64_t& size) {
+  std::string error;
+  if (m_deps.files.FileSize(LoaderPath(), size, error)) return true;
+  FailFile("\ncan't open flash file " + LoaderPath() + ": " + error);
+  return false;
+}
+
 void CUpdateEngine::SendLoaderLength() {
   const std::string path = LoaderPath();
   uint64_t size = 0;
-  std::string error;
-  if (!m_deps.files.FileSize(path, size, error)) {
-    FailFile("\ncan't open flash file " + path + ": " + error);
-    return;
-  }
+  if (!LoaderSize(size)) return;
   if (size > std::numeric_limits<uint32_t>::max()) {
     FailFile(FormatText("\nflash file %s is %llu bytes, too long for its 32-bit length.", path.c_str(), Ull(size)));
     return;
@@ -135,11 +138,7 @@ void CUpdateEngine::SendLoaderLength() {
 void CUpdateEngine::SendLoaderBody() {
   const std::string path = LoaderPath();
   uint64_t size = 0;
-  std::string error;
-  if (!m_deps.files.FileSize(path, size, error)) {
-    FailFile("\ncan't open flash file " + path + ": " + error);
-    return;
-  }
+  if (!LoaderSize(size)) return;
   // The chip expects exactly the length it was sent.
   if (size != m_nLoaderSize) {
     FailFile(FormatText("\nflash file %s changed size: %llu bytes announced, %llu now.", path.c_str(),
@@ -148,6 +147,7 @@ void CUpdateEngine::SendLoaderBody() {
   }
   Log(FormatText("\nFlash File length = %llu.\n", Ull(size)));
   std::vector<uint8_t> piece(kPieceSize);
+  std::string error;
   uint64_t offset = 0;
   while (offset < size) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, size - offset));
