@@ -14,9 +14,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A sample application image: 64 KiB of a fixed pattern.
-python3 -c "import sys; sys.stdout.buffer.write(bytes((i * 31 + i // 256) & 0xFF for i in range(65536)))" \
-  > "$work/sample.bin"
+# A sample application image: 64 KiB made of the sample loader, repeated.
+for _ in 1 2 3 4 5 6 7; do cat config/flash.bin; done > "$work/repeated.bin"
+head -c 65536 "$work/repeated.bin" > "$work/sample.bin"
 
 # The simulated chip, paced like a real line at 115200 baud.
 "$bin/chipsim" --flash-file "$work/flash.img" --repeat 100 --baud 115200 --console \
