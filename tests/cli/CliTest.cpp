@@ -142,6 +142,12 @@ TEST_F(CliTest, UsageAndPortFailures) {
   EXPECT_NE(host->Err().find("Can't open port!"), std::string::npos);
 }
 
+TEST_F(CliTest, PortsListsWithoutTouchingAnyDevice) {
+  EXPECT_EQ(Run({"ports"}, 10s), 0) << Report();
+  EXPECT_EQ(Run({"--version"}, 10s), 0);
+  EXPECT_NE(host->Out().find("V1.22"), std::string::npos);
+}
+
 TEST_F(CliTest, TenNegativeAcknowledgesFail) {
   const auto device = StartSim({"--nak", "boot:10"});
   ASSERT_EQ(Run({"-p", device, "erase", "0", "4096"}), 1) << Report();
