@@ -11,6 +11,11 @@ int main(int argc, char** argv) {
                "erases or dumps its flash.",
                "tqupdate"};
   app.set_version_flag("--version", std::string("tqupdate 1.22 (") + APP_VERSION_BANNER + ")");
+  app.footer(
+      "BASE and LENGTH: decimal or 0x-hexadecimal, 32 bits.\n"
+      "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"
+      "Exit status: 0 done; 1 the update failed; 2 bad usage or configuration; 3 the port could not be\n"
+      "opened; 4 the chip stayed silent past --timeout; 130 interrupted.");
   app.require_subcommand(1);
   app.fallthrough();
 

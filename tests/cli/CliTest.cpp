@@ -90,8 +90,13 @@ TEST_F(CliTest, ProgramWithVerifyThenDumpItBack) {
                                 "verify ok."}))
       << Report();
 
-  ASSERT_EQ(Run({"-p", device, "dump", "0x30000", "10000", dir.File("back.bin")}), 0) << Report();
+  ASSERT_EQ(Run({"-p", device, "--log", dir.File("run.log"), "dump", "0x30000", "10000", dir.File("back.bin")}), 0)
+      << Report();
   EXPECT_EQ(Lines(host->Out()), Concat(kBootLines, {"Send dump Lenth = 0x2710", "dump ok.", "compelete."}));
+  // The log file has the same lines, each behind a time stamp.
+  const auto logged = Lines(TempDir::Read(dir.File("run.log")));
+  ASSERT_EQ(logged.size(), Lines(host->Out()).size());
+  EXPECT_TRUE(logged.back().size() > 24 && logged.back().substr(24) == "compelete.") << logged.back();
   EXPECT_TRUE(TempDir::Read(dir.File("back.bin")) == std::string(image.begin(), image.end()));
 
   // Erase, then the range reads back as erased flash.
