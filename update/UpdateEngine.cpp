@@ -90,6 +90,9 @@ void CUpdateEngine::OnReceive(const uint8_t* data, size_t length) {
     // the stage changes how the next byte of the same read is taken.
     if (m_nStage == STAGE_DUMP && !m_bDumpDone && m_nDumpCount < m_settings.m_nLength) {
       i += ReceiveDump(data + i, length - i);
+      // The dump file failed and the update ended: the rest of this read is
+      // flash data, not bytes for the state machine.
+      if (m_nStage == STAGE_IDLE) return;
       continue;
     }
     m_nDumpCount = 0;
@@ -342,7 +345,9 @@ void CUpdateEngine::OnUpdateTick(uint32_t timerId) {
   ++m_nAckTimeouts;
   if (m_nAckTimeouts < kAckTimeoutLimit) {
     SendStageBlock();
-    Log(FormatText("Ack TimerOut %d Times", m_nAckTimeouts));
+    // A resend that failed (the image can no longer be read) has ended the
+    // update: there is no retry to report.
+    if (m_nStage != STAGE_IDLE) Log(FormatText("Ack TimerOut %d Times", m_nAckTimeouts));
     return;
   }
   m_nAckTimeouts = 0;

@@ -77,6 +77,20 @@ TEST_F(RetryTest, EachTimeoutResendsTheSameChunkThenLogs) {
   EXPECT_EQ(trace.events[static_cast<size_t>(line) - 1], TimerEvent(ID_TIMER_ACK, 2000));
 }
 
+TEST_F(RetryTest, ImageUnreadableAtAResendEndsWithoutATimeoutLine) {
+  files.files[kAppPath] = Pattern(10000);
+  RunToControlInfo(BaseSettings(ACT_PROGRAM));
+  Feed("X");
+  files.failReadAt[kAppPath] = files.reads[kAppPath] + 1;
+  Clear();
+  AckTimeout();
+  ASSERT_FALSE(view.logs.empty());
+  EXPECT_EQ(view.logs.front().rfind("\ncan't read app file", 0), 0u) << view.logs.front();
+  EXPECT_TRUE(TimeoutLines().empty());
+  EXPECT_EQ(observer.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::FileError});
+  EXPECT_EQ(engine.Stage(), STAGE_IDLE);
+}
+
 TEST_F(RetryTest, AcknowledgeClearsTheTimeoutCount) {
   RunToFirstChunk();
   for (int i = 0; i < 5; ++i) AckTimeout();
