@@ -67,7 +67,7 @@ void CDlgLogic::OnStop() {
   m_timers.KillTimer(ID_TIMER_WAIT);
   m_timers.KillTimer(ID_TIMER_ACK);
   EnableSettings(true);
-  OnOpen();
+  if (m_reopenOnStop || m_view.GetControlText(ctl::OPEN_BUTTON) != "Open") OnOpen();
 }
 
 void CDlgLogic::OnTimerTick(uint32_t id) {
@@ -88,7 +88,7 @@ void CDlgLogic::OnWindowMessage(uint32_t message, uint32_t wParam, int32_t lPara
 
 std::optional<std::string> CDlgLogic::ChooseAppFile(const std::string& path) {
   struct stat st {};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   const bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   const int err = fd < 0 ? errno : (ok ? 0 : EISDIR);
   if (fd >= 0) ::close(fd);
@@ -109,7 +109,7 @@ std::optional<std::string> CDlgLogic::ChooseAppFile(const std::string& path) {
 
 bool CDlgLogic::ChooseDumpFile(const std::string& path) {
   m_app.m_settings.m_strDumpFile = path;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   ::close(fd);
   return true;

@@ -56,6 +56,10 @@ public:
   // kept all the same; the dump reports the failure when it begins).
   bool ChooseDumpFile(const std::string& path);
 
+  // The stop sequence ends with the Open/Close command, which opens the port
+  // again when the worker had already closed it. A front end that ends after
+  // the update turns that off.
+  void SetReopenOnStop(bool reopen) { m_reopenOnStop = reopen; }
   // A device path that the command line names instead of a COM number.
   void SetDevicePath(std::string path) { m_devicePath = std::move(path); }
   // Called with every progress value the worker posts.
@@ -77,4 +81,5 @@ private:
   std::string m_devicePath;
   std::function<void(int32_t)> m_onProgress;
   int32_t m_progress = 0;
+  bool m_reopenOnStop = true;
 };

@@ -15,7 +15,9 @@ namespace {
 // Reads the whole file; false when it is missing, not a regular file or unreadable.
 bool ReadWholeFile(const std::string& path, std::string& out) {
   out.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO in place of the file must not hang the program; the
+  // regular-file check below then turns it away.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

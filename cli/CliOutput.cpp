@@ -6,6 +6,11 @@
 #include <ctime>
 #include <sys/time.h>
 
+namespace {
+constexpr const char* kClearLine = "\r\033[K";
+constexpr const char* kLineUp = "\033[A";
+}  // namespace
+
 CCliOutput::CCliOutput(bool quiet, bool progressBar) : m_quiet(quiet), m_progressBar(progressBar && !quiet) {}
 
 CCliOutput::~CCliOutput() {
@@ -22,16 +27,25 @@ bool CCliOutput::OpenLogFile(const std::string& path, std::string& error) {
   return true;
 }
 
-void CCliOutput::ClearBarLocked() {
+void CCliOutput::HideBarLocked() {
   if (!m_barShown) return;
-  std::fputs("\r\033[K", stderr);
-  m_barShown = false;
+  std::fputs(kClearLine, stderr);
+  std::fputs(kLineUp, stderr);
+  std::fputs(kClearLine, stderr);
+}
+
+void CCliOutput::ShowBarLocked() {
+  if (!m_barShown) return;
+  std::fputs(m_consoleLine.c_str(), stderr);
+  std::fputc('\n', stderr);
+  std::fputs(m_bar.c_str(), stderr);
+  std::fflush(stderr);
 }
 
 void CCliOutput::EndConsoleLineLocked() {
-  if (!m_consoleMidLine) return;
-  std::fputc('\n', stderr);
-  m_consoleMidLine = false;
+  if (m_consoleLine.empty()) return;
+  if (!m_barShown) std::fputc('\n', stderr);
+  m_consoleLine.clear();
 }
 
 void CCliOutput::LogLine(const std::string& text) {
@@ -51,27 +65,48 @@ void CCliOutput::LogLine(const std::string& text) {
     std::fflush(m_log);
   }
   if (line.empty()) return;
-  ClearBarLocked();
-  if (m_consoleMidLine && !m_quiet) EndConsoleLineLocked();
+  if (m_barShown) {
+    HideBarLocked();
+  } else if (!m_consoleLine.empty()) {
+    // Console text stays on its own line, above the log line.
+    std::fputc('\n', stderr);
+    m_consoleLine.clear();
+  }
   std::fflush(stderr);
   std::fprintf(stdout, "%s\n", line.c_str());
   std::fflush(stdout);
+  ShowBarLocked();
 }
 
 void CCliOutput::ConsoleChar(char ch) {
   if (m_quiet) return;
   std::lock_guard lock(m_mutex);
-  // While the bar shows progress, the progress markers would only repeat it.
-  if (m_barShown && (ch == '*' || ch == 'e' || ch == 'p' || ch == 'd' || ch == '>')) return;
-  ClearBarLocked();
+  if (m_barShown) {
+    HideBarLocked();
+    if (ch == '\n') {
+      std::fputs(m_consoleLine.c_str(), stderr);  // the finished line stays above
+      std::fputc('\n', stderr);
+      m_consoleLine.clear();
+    } else {
+      m_consoleLine.push_back(ch);
+    }
+    ShowBarLocked();
+    return;
+  }
   std::fputc(static_cast<unsigned char>(ch), stderr);
-  m_consoleMidLine = ch != '\n';
+  if (ch == '\n') m_consoleLine.clear();
+  else m_consoleLine.push_back(ch);
   std::fflush(stderr);
 }
 
 void CCliOutput::Message(const std::string& text) {
   std::lock_guard lock(m_mutex);
-  ClearBarLocked();
+  if (m_barShown) {
+    HideBarLocked();
+    std::fprintf(stderr, "tqupdate: %s\n", text.c_str());
+    ShowBarLocked();
+    return;
+  }
   EndConsoleLineLocked();
   std::fprintf(stderr, "tqupdate: %s\n", text.c_str());
   std::fflush(stderr);
@@ -99,16 +134,29 @@ void CCliOutput::Progress(int32_t percent, int64_t totalBytes) {
   std::snprintf(line, sizeof line, "[%s%s] %3d%% %lld/%lld B %.1f KiB/s %s left", std::string(filled, '#').c_str(),
                 std::string(kWidth - filled, ' ').c_str(), percent, static_cast<long long>(done),
                 static_cast<long long>(totalBytes), rate / 1024.0, left);
-  EndConsoleLineLocked();
-  std::fprintf(stderr, "\r\033[K%s", line);
-  std::fflush(stderr);
+  if (m_barShown) {
+    // Only the bar line changes.
+    m_bar = line;
+    std::fputs(kClearLine, stderr);
+    std::fputs(m_bar.c_str(), stderr);
+    std::fflush(stderr);
+    return;
+  }
+  // The console line being written becomes the line above the bar.
+  m_bar = line;
   m_barShown = true;
+  std::fputs(kClearLine, stderr);
+  ShowBarLocked();
 }
 
 void CCliOutput::Finish() {
   std::lock_guard lock(m_mutex);
-  if (m_barShown) std::fputc('\n', stderr);
-  m_barShown = false;
-  EndConsoleLineLocked();
+  if (m_barShown) {
+    std::fputc('\n', stderr);
+    m_barShown = false;
+    m_consoleLine.clear();
+  } else {
+    EndConsoleLineLocked();
+  }
   std::fflush(stderr);
 }

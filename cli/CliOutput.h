@@ -1,6 +1,10 @@
 // What the command line shows: log lines on stdout (and in the --log file
 // with a time stamp), the chip's console text, markers and messages on
 // stderr, and a progress bar on stderr when it is a terminal.
+//
+// While the bar is shown, the bottom of the terminal holds two lines: the
+// console line being written, then the bar. Every character and every log
+// line redraws those two, so neither is lost or torn.
 #pragma once
 
 #include <chrono>
@@ -22,11 +26,15 @@ public:
   void Message(const std::string& text);
   // A progress value of the current phase, whose total is `totalBytes`.
   void Progress(int32_t percent, int64_t totalBytes);
-  // Ends the progress line, if one is shown.
+  // Ends the progress display, leaving the last bar on screen.
   void Finish();
 
 private:
-  void ClearBarLocked();
+  // Removes the console line and the bar from the screen; the cursor is then
+  // at the start of the console line.
+  void HideBarLocked();
+  // Writes the console line and the bar again below whatever came before.
+  void ShowBarLocked();
   void EndConsoleLineLocked();
 
   std::mutex m_mutex;
@@ -34,8 +42,8 @@ private:
   bool m_progressBar;
   FILE* m_log = nullptr;
   bool m_barShown = false;
-  bool m_consoleMidLine = false;
+  std::string m_consoleLine;  // console text since the last line break
   int32_t m_lastPercent = -1;
   std::chrono::steady_clock::time_point m_phaseStart;
-  std::string m_lastBar;
+  std::string m_bar;
 };

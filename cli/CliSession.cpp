@@ -11,6 +11,7 @@
 #include "update/FileAccess.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -168,9 +169,11 @@ struct Plan {
 };
 
 // Fills the plan from the options and the configuration; a message and
-// false for anything the user must fix.
+// false for anything the user must fix. `status` says how to exit then: bad
+// usage or configuration, or a file that cannot be read or written.
 bool MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app, Plan& plan,
-              std::string& error) {
+              std::string& error, int& status) {
+  status = EXIT_USAGE;
   auto choose = [&](const std::vector<std::string>& entries, const std::string& text, const char* what,
                     int32_t& sel) {
     if (text.empty()) return true;
@@ -245,6 +248,7 @@ bool MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDum
     }
     if (auto refusal = logic.ChooseAppFile(o.image)) {
       error = *refusal;
+      if (app.m_settings.m_strAppFile.empty() && refusal->rfind("File cannot large", 0) != 0) status = EXIT_FAILED;
       return false;
     }
     s = model.Capture(app.m_settings);
@@ -266,6 +270,10 @@ bool MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDum
               "\": decimal or 0x-hexadecimal, 32 bits";
       return false;
     }
+    if (*length > static_cast<uint32_t>(INT32_MAX)) {
+      error = "LENGTH \"" + o.length + "\" is too large: at most 0x7FFFFFFF";
+      return false;
+    }
     s.m_nBase = static_cast<int32_t>(*base);
     s.m_nLength = static_cast<int32_t>(*length);
     s.m_nAct = o.command == "erase" ? ACT_ERASE : ACT_DUMP;
@@ -279,6 +287,7 @@ bool MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDum
       if (o.dumpFile.empty() || std::filesystem::is_directory(p, ec) || !std::filesystem::is_directory(folder, ec) ||
           ::access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(p, ec) && ::access(p.c_str(), W_OK) != 0)) {
         error = "cannot write the dump file \"" + o.dumpFile + "\"";
+        status = o.dumpFile.empty() ? EXIT_USAGE : EXIT_FAILED;
         return false;
       }
     }
@@ -357,11 +366,14 @@ int RunCliSession(const CliOptions& o) {
 
   Plan plan;
   std::string error;
-  if (!MakePlan(o, model, logic, app, plan, error)) {
+  int refusal = EXIT_USAGE;
+  if (!MakePlan(o, model, logic, app, plan, error, refusal)) {
     out.Message(error);
-    return EXIT_USAGE;
+    return refusal;
   }
   logic.SetDevicePath(plan.devicePath);
+  // The run ends with the update: its stop sequence must not open the port again.
+  logic.SetReopenOnStop(false);
   logic.SetProgressHandler([&](int32_t percent) { out.Progress(percent, plan.progressTotal); });
 
   CCliFileAccess files;
@@ -421,6 +433,13 @@ int RunCliSession(const CliOptions& o) {
         } else if (view.portFailed) {
           logic.OnStop();
           status = EXIT_NO_PORT;
+          stopped = true;
+        } else if (view.GetControlText(ctl::OPEN_BUTTON) == "Open") {
+          // The worker closed the port on its own: the device went away before
+          // the update had begun to talk to it.
+          out.Message("the port went away");
+          logic.OnStop();
+          status = EXIT_FAILED;
           stopped = true;
         } else if (o.timeoutSeconds > 0 && Clock::now() >= observer.LastActivity() + timeout) {
           out.Message("the chip sent nothing for " + std::to_string(static_cast<long>(o.timeoutSeconds)) +

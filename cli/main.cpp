@@ -4,7 +4,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv) {
   CLI::App app{"Brings a set-top-box decoder chip up from its boot ROM over a serial line and programs, "
@@ -31,7 +34,16 @@ int main(int argc, char** argv) {
   app.add_option("--flash-model", o.flashModel, "flash model: list position or name");
   app.add_option("--timeout", o.timeoutSeconds, "give up when the chip has sent nothing for this long (0: wait for ever)")
       ->default_val(60)
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            // Finite and at most about 11 days, so the deadline arithmetic cannot overflow.
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0' || !std::isfinite(v) || v < 0 || v > 1e6)
+              return "must be a number of seconds from 0 to 1000000";
+            return {};
+          },
+          "SECONDS"));
   app.add_flag("-q,--quiet", o.quiet, "no progress bar and no console echo");
   app.add_option("--log", o.logFile, "also append every log line, with a time stamp, to FILE");
 
@@ -63,6 +75,9 @@ int main(int argc, char** argv) {
     return EXIT_USAGE;
   }
   o.command = app.get_subcommands().front()->get_name();
+  // A closed stdout (tqupdate ... | head) must not kill a run mid-dump: the
+  // write fails and the update goes on to its orderly end.
+  std::signal(SIGPIPE, SIG_IGN);
   if (o.command == "ports") return RunPortsCommand();
   return RunCliSession(o);
 }

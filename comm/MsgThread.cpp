@@ -109,7 +109,7 @@ CMsgThread::CMsgThread() : m_queue(std::make_shared<CMessageQueue>()) {}
 CMsgThread::~CMsgThread() { StopThread(); }
 
 bool CMsgThread::CreateThread() {
-  if (m_thread.joinable()) return false;
+  if (m_thread.joinable() || m_queue->IsClosed()) return false;  // a thread object runs once
   try {
     m_thread = std::thread([this] { Run(); });
   } catch (...) {

@@ -65,8 +65,8 @@ public:
   CMsgThread& operator=(const CMsgThread&) = delete;
 
   // Starts the thread; it registers its queue, runs InitInstance and then its
-  // message loop. Returns once InitInstance has run; false if the thread is
-  // already started or cannot start.
+  // message loop. Returns once InitInstance has run; false if the thread has
+  // already been started (a thread object runs once) or cannot start.
   bool CreateThread();
   // Posts the quit message and waits for the thread to end (ExitInstance runs
   // on the thread). Harmless when the thread never ran or has ended.

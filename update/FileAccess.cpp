@@ -27,14 +27,28 @@ private:
   int m_fd;
 };
 
-int OpenReadOnly(const std::string& path, std::string& error) {
+// Opens without waiting (a FIFO would block until a writer came) and takes
+// only files whose data can be read at will: no FIFOs or sockets.
+int OpenNoWait(const std::string& path, int flags, std::string& error) {
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) error = ErrnoText(errno);
+  if (fd < 0) {
+    error = ErrnoText(errno);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISDIR(st.st_mode)) {
+    error = "not a regular file";
+    ::close(fd);
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
+
+int OpenReadOnly(const std::string& path, std::string& error) { return OpenNoWait(path, O_RDONLY, error); }
 
 }  // namespace
 
@@ -134,13 +148,7 @@ bool CPosixFileAccess::ReadAt(const std::string& path, uint64_t offset, uint8_t*
 }
 
 std::unique_ptr<IDumpSink> CPosixFileAccess::CreateDump(const std::string& path, std::string& error) {
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    error = ErrnoText(errno);
-    return nullptr;
-  }
+  const int fd = OpenNoWait(path, O_RDWR | O_CREAT | O_TRUNC, error);
+  if (fd < 0) return nullptr;
   return std::make_unique<CBufferedDumpSink>(fd);
 }

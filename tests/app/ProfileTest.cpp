@@ -33,6 +33,9 @@ TEST(Profile, MissingFolderOrUnreadableFileGivesDefaults) {
   EXPECT_EQ(ReadProfileInt("S", "k", 3, dir.File("cfg.ini")), 3);
   EXPECT_TRUE(ReadProfileSection("S", dir.File("cfg.ini")).empty());
   EXPECT_FALSE(WriteProfileString("S", "k", "1", dir.File("cfg.ini")));
+  // A FIFO in place of cfg.ini: defaults at once, no waiting for a writer.
+  ASSERT_EQ(::mkfifo(dir.File("fifo.ini").c_str(), 0644), 0);
+  EXPECT_EQ(ReadProfileInt("S", "k", 3, dir.File("fifo.ini")), 3);
   // Writing into a folder that does not exist fails without creating anything.
   EXPECT_FALSE(WriteProfileString("S", "k", "1", dir.File("no/such/cfg.ini")));
 }

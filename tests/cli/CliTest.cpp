@@ -83,7 +83,9 @@ TEST_F(CliTest, ProgramWithVerifyThenDumpItBack) {
   const auto device = StartSim();
   const auto image = Image(10000, 1);
   const auto imagePath = dir.WriteBytes("image.bin", image);
+  const std::string cfgBefore = TempDir::Read(Config() + "/cfg.ini");
   ASSERT_EQ(Run({"-p", device, "program", "0x30000", imagePath, "--verify"}), 0) << Report();
+  EXPECT_EQ(TempDir::Read(Config() + "/cfg.ini"), cfgBefore);  // the command line never writes cfg.ini
   EXPECT_EQ(Lines(host->Out()),
             Concat(kBootLines, {"Send App file lenth.", "Send App file.", "AppFile length = 10000.",
                                 "app file receive ok.", "erase ok.", "programe ok.", "dump ok.", "compelete.",
@@ -140,7 +142,12 @@ TEST_F(CliTest, UsageAndPortFailures) {
   EXPECT_NE(host->Err().find("bad LENGTH"), std::string::npos);
   EXPECT_EQ(Run({"dump", "0", "0", dir.File("d.bin")}), 2);
   EXPECT_NE(host->Err().find("error!!ActLenth = 0!"), std::string::npos);
-  EXPECT_EQ(Run({"program", "0", dir.File("missing.bin")}), 2);
+  EXPECT_EQ(Run({"--timeout", "nan", "erase", "0", "4096"}), 2);
+  EXPECT_EQ(Run({"--timeout", "1e10", "erase", "0", "4096"}), 2);
+  EXPECT_EQ(Run({"erase", "0", "0x80000000"}), 2);
+  // Files that cannot be read or written are failures, not usage errors.
+  EXPECT_EQ(Run({"program", "0", dir.File("missing.bin")}), 1);
+  EXPECT_EQ(Run({"dump", "0", "4096", dir.File("no/such/folder/d.bin")}), 1);
   EXPECT_EQ(Run({"--chip", "NoSuchChip", "erase", "0", "4096"}), 2);
   EXPECT_EQ(Run({"frobnicate"}), 2);
   EXPECT_EQ(Run({"-p", dir.File("no-such-device"), "erase", "0", "4096"}), 3);
@@ -181,6 +188,17 @@ TEST_F(CliTest, DeviceVanishingMidDumpFailsAndKeepsThePartialDump) {
   EXPECT_LE(size, 5000u);
   EXPECT_NE(host->Out().find("holds " + std::to_string(size) + " of 65536 bytes"), std::string::npos)
       << "file " << size << Report();
+}
+
+TEST_F(CliTest, InterruptWhileWaitingForTheChip) {
+  const auto device = StartSim({"--request-delay", "60000"});
+  host = Start({"-p", device, "dump", "0", "4096", dir.File("never.bin")});
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (host->Out().find("Begin updating now.") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
+  host->Signal(SIGINT);
+  ASSERT_EQ(host->Wait(5s), 130) << Report();
+  EXPECT_FALSE(fs::exists(dir.File("never.bin")));
 }
 
 TEST_F(CliTest, InterruptClosesThePortAndTheDumpFile) {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 class RecordingTimers : public IDlgTimers {
@@ -116,8 +118,8 @@ TEST_F(DlgLogicTest, LinkStartsWithASnapshotAndStopReopensAClosedPort) {
   EXPECT_EQ(snapshot->m_nAct, ACT_ERASE);
   EXPECT_EQ(snapshot->m_nFlashModel, 3);
   EXPECT_EQ(timers.calls, (std::vector<std::string>{"set 1 100"}));
-  EXPECT_FALSE(view.IsEnabled(ctl::OPEN_BUTTON));
-  EXPECT_FALSE(view.IsEnabled(ctl::ACT_LIST));
+  for (int id : CDlgLogic::kSettingsControls) EXPECT_FALSE(view.IsEnabled(id)) << id;
+  EXPECT_TRUE(view.IsEnabled(ctl::PORT_LIST));  // the worker's business, not Link's
   EXPECT_EQ(view.log.back(), "Begin updating now.\n");
   EXPECT_EQ(CConfigFile::InFolder(dir.Path()).ReadSetting().port, 1);
 
@@ -132,8 +134,23 @@ TEST_F(DlgLogicTest, LinkStartsWithASnapshotAndStopReopensAClosedPort) {
   EXPECT_EQ(sent[1].message, WM_PORT_OPEN);
   EXPECT_EQ(std::any_cast<PortOpenRequest>(sent[1].payload).settingsText, "57600,N,8,1");
   EXPECT_EQ(timers.calls, (std::vector<std::string>{"kill 1", "kill 2"}));
-  EXPECT_TRUE(view.IsEnabled(ctl::OPEN_BUTTON));
-  EXPECT_TRUE(view.IsEnabled(ctl::ACT_LIST));
+  for (int id : CDlgLogic::kSettingsControls) EXPECT_TRUE(view.IsEnabled(id)) << id;
+
+  // A front end that ends with the update does not open the port again.
+  logic.SetReopenOnStop(false);
+  logic.OnStop();
+  sent = Drain();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].message, WM_UPDATE_STOP);
+}
+
+TEST_F(DlgLogicTest, ProgressShowsExactlyTheValuePosted) {
+  std::vector<int32_t> shown;
+  logic.SetProgressHandler([&](int32_t p) { shown.push_back(p); });
+  logic.OnWindowMessage(WM_UPDATE_PROGRESS, 7, 40);
+  logic.OnWindowMessage(WM_UPDATE_PROGRESS, 1, 100);
+  EXPECT_EQ(shown, (std::vector<int32_t>{40, 100}));
+  EXPECT_EQ(logic.Progress(), 100);
 }
 
 TEST_F(DlgLogicTest, RefusedLinkLogsOnlyAndStillCaptures) {
@@ -156,6 +173,8 @@ TEST_F(DlgLogicTest, AppFileSizeLimitAndDumpFileCreation) {
   EXPECT_EQ(app.m_settings.m_strAppFile, "");
   EXPECT_EQ(app.m_settings.m_nAppFileSize, 0);
   EXPECT_TRUE(logic.ChooseAppFile(dir.File("missing.bin")).has_value());
+  ASSERT_EQ(::mkfifo(dir.File("fifo.bin").c_str(), 0644), 0);
+  EXPECT_TRUE(logic.ChooseAppFile(dir.File("fifo.bin")).has_value());  // refused, without hanging
   EXPECT_EQ(app.m_settings.m_strAppFile, "");
 
   auto dump = dir.Write("dump.bin", "old contents");

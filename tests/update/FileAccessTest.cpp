@@ -1,5 +1,6 @@
 // The POSIX file access: sizes and reads by name, and the buffered dump file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -34,6 +35,16 @@ protected:
   CPosixFileAccess files;
   std::string error;
 };
+
+TEST_F(FileAccessTest, FifosAndFoldersAreRefusedWithoutWaiting) {
+  ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0644), 0);
+  uint64_t size = 0;
+  EXPECT_FALSE(files.FileSize(dir + "/pipe", size, error));
+  EXPECT_EQ(error, "not a regular file");
+  EXPECT_EQ(files.CreateDump(dir + "/pipe", error), nullptr);
+  EXPECT_FALSE(files.FileSize(dir, size, error));
+  EXPECT_EQ(files.CreateDump(dir, error), nullptr);
+}
 
 TEST_F(FileAccessTest, SizesAndReadsByName) {
   const Bytes data = Pattern(10000);
