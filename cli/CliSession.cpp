@@ -415,6 +415,13 @@ int RunCliSession(const CliOptions& o) {
       logic.StartUpdate();
       const auto timeout = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.timeoutSeconds));
       bool stopped = false;
+      // Runs the window's stop sequence (stop the update, close the port) and ends the loop.
+      auto stopWith = [&](int code, const std::string& why) {
+        if (!why.empty()) out.Message(why);
+        logic.OnStop();
+        status = code;
+        stopped = true;
+      };
       while (!stopped) {
         const auto deadline = o.timeoutSeconds > 0 ? observer.LastActivity() + timeout : Clock::now() + std::chrono::hours(1);
         window.PumpOne(std::min(deadline, Clock::now() + std::chrono::hours(1)));
@@ -426,27 +433,16 @@ int RunCliSession(const CliOptions& o) {
           if (!endHandled) logic.OnStop();
           stopped = true;
         } else if (signals.interrupted) {
-          out.Message("interrupted");
-          logic.OnStop();
-          status = EXIT_INTERRUPTED;
-          stopped = true;
+          stopWith(EXIT_INTERRUPTED, "interrupted");
         } else if (view.portFailed) {
-          logic.OnStop();
-          status = EXIT_NO_PORT;
-          stopped = true;
+          stopWith(EXIT_NO_PORT, "");
         } else if (view.GetControlText(ctl::OPEN_BUTTON) == "Open") {
           // The worker closed the port on its own: the device went away before
           // the update had begun to talk to it.
-          out.Message("the port went away");
-          logic.OnStop();
-          status = EXIT_FAILED;
-          stopped = true;
+          stopWith(EXIT_FAILED, "the port went away");
         } else if (o.timeoutSeconds > 0 && Clock::now() >= observer.LastActivity() + timeout) {
-          out.Message("the chip sent nothing for " + std::to_string(static_cast<long>(o.timeoutSeconds)) +
-                      " s; giving up");
-          logic.OnStop();
-          status = EXIT_SILENT;
-          stopped = true;
+          stopWith(EXIT_SILENT, "the chip sent nothing for " + std::to_string(static_cast<long>(o.timeoutSeconds)) +
+                                    " s; giving up");
         }
       }
     }
