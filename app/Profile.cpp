@@ -48,16 +48,6 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // One physical line of the file: where its text starts and ends (without the
 // line break) and where the next line starts.
@@ -271,6 +261,17 @@ bool WriteProfileString(const std::string& section, const std::string& key, cons
     out += "[" + section + "]" + eol + newLine + eol;
   }
   return ReplaceFile(path, out);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
 }
 
 std::string ProfileKeyPart(const std::string& line) {

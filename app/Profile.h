@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Budget of a section read as a whole, counting one terminator byte per line.
@@ -36,6 +37,9 @@ std::vector<std::string> ReadProfileSection(const std::string& section, const st
 // folder exists. Returns false when the file cannot be written.
 bool WriteProfileString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& path);
+
+// Compares ASCII names without regard to case, as sections and keys compare.
+bool EqualNoCase(std::string_view a, std::string_view b);
 
 // The text before the first '=' without trailing blanks, or the whole line
 // when it has none.

@@ -6,6 +6,7 @@
 #include "app/DumpApp.h"
 #include "app/HeadlessWindow.h"
 #include "app/Messages.h"
+#include "app/Profile.h"
 #include "app/SettingsModel.h"
 #include "comm/UIThread.h"
 #include "update/FileAccess.h"
@@ -28,13 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 // The dump path under which a verifying run keeps the read-back in memory.
 constexpr const char* kVerifyPath = "\x01verify-read-back";
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
 
 std::string JoinChoices(const std::vector<std::string>& entries) {
   std::string out;

@@ -11,9 +11,11 @@
 
 namespace {
 
-bool WriteAll(int fd, const uint8_t* data, size_t length, off_t offset) {
+// Repeats a positioned read or write until all `length` bytes are through.
+template <typename Byte, typename Transfer>
+bool TransferAll(Transfer transfer, int fd, Byte* data, size_t length, off_t offset) {
   while (length > 0) {
-    const ssize_t n = ::pwrite(fd, data, length, offset);
+    const ssize_t n = transfer(fd, data, length, offset);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     data += n;
@@ -23,16 +25,12 @@ bool WriteAll(int fd, const uint8_t* data, size_t length, off_t offset) {
   return true;
 }
 
+bool WriteAll(int fd, const uint8_t* data, size_t length, off_t offset) {
+  return TransferAll(::pwrite, fd, data, length, offset);
+}
+
 bool ReadAll(int fd, uint8_t* data, size_t length, off_t offset) {
-  while (length > 0) {
-    const ssize_t n = ::pread(fd, data, length, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    length -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return true;
+  return TransferAll(::pread, fd, data, length, offset);
 }
 
 bool FillErased(int fd, off_t from, off_t to) {

@@ -2,12 +2,12 @@
 // in files, for tests that drive the executables end to end.
 #pragma once
 
+#include "tests/support/TempDir.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -67,24 +67,19 @@ public:
     }
   }
 
-  std::string Out() const { return ReadFile(m_out); }
-  std::string Err() const { return ReadFile(m_err); }
+  std::string Out() const { return TempDir::Read(m_out); }
+  std::string Err() const { return TempDir::Read(m_err); }
 
   // Waits until the first line of stdout is complete and returns it.
   std::string FirstLine(std::chrono::milliseconds limit) const {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-      const std::string s = ReadFile(m_out);
+      const std::string s = TempDir::Read(m_out);
       const auto nl = s.find('\n');
       if (nl != std::string::npos) return s.substr(0, nl);
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return {};
-  }
-
-  static std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
 private:
