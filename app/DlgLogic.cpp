@@ -1,7 +1,7 @@
-#include "DlgLogic.h"
+#include "app/DlgLogic.h"
 
-#include "Messages.h"
-#include "Requests.h"
+#include "core/Messages.h"
+#include "core/Requests.h"
 #include "comm/MsgThread.h"
 
 #include <cerrno>
@@ -32,7 +32,10 @@ void CDlgLogic::OnOpen() {
   if (m_app.m_dwWorkerThreadId.load() == 0) return;
   const int32_t port = m_model.PortNumber();
   if (m_view.GetControlText(ctl::OPEN_BUTTON) == "Open") {
-    PortOpenRequest request{m_model.PortSettingsText(), m_devicePath};
+    // A COM number that cfg.ini maps to a device path opens that device.
+    std::string device = m_devicePath;
+    if (device.empty()) device = m_model.Config().PortMapPath(port).value_or("");
+    PortOpenRequest request{m_model.PortSettingsText(), std::move(device)};
     const auto length = static_cast<uint32_t>(request.settingsText.size());
     PostToWorker(WM_PORT_OPEN, length, port, std::move(request));
   } else {

@@ -1,6 +1,6 @@
-#include "DumpApp.h"
+#include "app/DumpApp.h"
 
-#include "Config.h"
+#include "core/Config.h"
 
 CDumpApp::CDumpApp() : m_strAppDir(ExecutableDirectory()) { m_strConfigDir = m_strAppDir + "config/"; }
 
@@ -8,9 +8,4 @@ void CDumpApp::SetConfigDir(std::string dir) {
   if (dir.empty()) dir.push_back('.');
   if (dir.back() != '/') dir += '/';
   m_strConfigDir = std::move(dir);
-}
-
-CDumpApp& CDumpApp::Instance() {
-  static CDumpApp app;
-  return app;
 }

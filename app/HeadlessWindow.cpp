@@ -1,6 +1,6 @@
-#include "HeadlessWindow.h"
+#include "app/HeadlessWindow.h"
 
-#include "Messages.h"
+#include "core/Messages.h"
 
 #include <algorithm>
 
@@ -20,7 +20,6 @@ void CHeadlessWindow::SetTimer(uint32_t id, uint32_t periodMs) {
 
 void CHeadlessWindow::KillTimer(uint32_t id) { m_timers.erase(id); }
 
-bool CHeadlessWindow::TimerRunning(uint32_t id) const { return m_timers.count(id) != 0; }
 
 bool CHeadlessWindow::PumpOne(Clock::time_point deadline) {
   // The earliest timer due, if it comes before the deadline.

@@ -1,15 +1,15 @@
-#include "CliSession.h"
+#include "cli/CliSession.h"
 
-#include "CliOutput.h"
-#include "app/Config.h"
+#include "cli/CliOutput.h"
+#include "core/Config.h"
 #include "app/DlgLogic.h"
 #include "app/DumpApp.h"
 #include "app/HeadlessWindow.h"
-#include "app/Messages.h"
-#include "app/Profile.h"
-#include "app/SettingsModel.h"
+#include "core/Messages.h"
+#include "core/Profile.h"
+#include "core/SettingsModel.h"
 #include "comm/UIThread.h"
-#include "update/FileAccess.h"
+#include "comm/FileAccess.h"
 
 #include <atomic>
 #include <cstdint>
@@ -380,7 +380,7 @@ int RunCliSession(const CliOptions& o) {
   {
     CUIThread worker(UIThreadDeps{view, files,
                                   plan.useMemoryBatch ? static_cast<IBatchSource&>(memoryBatch) : configBatch,
-                                  &observer, app.m_strConfigDir, config.Path(), &app.m_dwWorkerThreadId, nullptr});
+                                  &observer, app.m_strConfigDir, &app.m_dwWorkerThreadId, nullptr});
     if (!worker.CreateThread()) {
       out.Message("cannot start the worker thread");
       return EXIT_FAILED;

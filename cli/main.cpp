@@ -1,5 +1,5 @@
 // tqupdate: the command line of TqUpdater.
-#include "CliSession.h"
+#include "cli/CliSession.h"
 #include "app/DumpApp.h"
 
 #include <CLI/CLI.hpp>
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Brings a set-top-box decoder chip up from its boot ROM over a serial line and programs, "
                "erases or dumps its flash.",
                "tqupdate"};
-  app.set_version_flag("--version", std::string("tqupdate 1.22 (") + APP_VERSION_BANNER + ")");
+  app.set_version_flag("--version", std::string("tqupdate " TQ_VERSION " (") + APP_VERSION_BANNER + ")");
   app.footer(
       "BASE and LENGTH: decimal or 0x-hexadecimal, 32 bits.\n"
       "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"

@@ -1,7 +1,6 @@
 #include "comm/ComPort.h"
 
-#include "app/Messages.h"
-#include "app/Profile.h"
+#include "core/Messages.h"
 #include "comm/CommSettings.h"
 #include "comm/MsgThread.h"
 
@@ -10,7 +9,6 @@
 #include <chrono>
 
 namespace {
-constexpr size_t kPathCapacity = 4096;
 constexpr size_t kReadChunk = 4096;
 }  // namespace
 
@@ -25,11 +23,7 @@ bool CComPort::SetPortNumber(int32_t n) {
   m_nPortNo = n;
   m_strPortName.clear();
   if (n < MIN_PORT_NUMBER || n > MAX_PORT_NUMBER) return false;
-  if (!m_strConfigFile.empty()) {
-    m_strPortName =
-        ReadProfileString("PortMap", "COM" + std::to_string(n), "", kPathCapacity, m_strConfigFile);
-  }
-  if (m_strPortName.empty()) m_strPortName = "/dev/ttyS" + std::to_string(n - 1);
+  m_strPortName = "/dev/ttyS" + std::to_string(n - 1);
   return true;
 }
 
@@ -107,12 +101,6 @@ bool CComPort::ApplyLineSettings(uint32_t baud, uint8_t byteSize, uint8_t parity
   if (!serial::SetLine(m_hComm, line)) return false;
   m_dcb = line;
   return true;
-}
-
-bool CComPort::OpenAtBaud(uint32_t port, uint32_t baud) {
-  if (port < static_cast<uint32_t>(MIN_PORT_NUMBER) || port > static_cast<uint32_t>(MAX_PORT_NUMBER)) return false;
-  return SetPortNumber(static_cast<int32_t>(port)) && OpenPort() && SetupPort() &&
-         ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT);
 }
 
 bool CComPort::OpenAtBaud(const std::string& devicePath, uint32_t baud) {

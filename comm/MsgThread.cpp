@@ -1,6 +1,6 @@
-#include "MsgThread.h"
+#include "comm/MsgThread.h"
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
-#include "UIThread.h"
+#include "comm/UIThread.h"
 
-#include "app/Messages.h"
-#include "app/Requests.h"
+#include "core/Messages.h"
+#include "core/Requests.h"
 
 #include <cstring>
 
@@ -17,7 +17,6 @@ CUIThread::CUIThread(UIThreadDeps deps)
     : m_deps(std::move(deps)),
       m_update(UpdateEngineDeps{m_portAdapter, m_deps.view, m_deps.clock ? *m_deps.clock : m_steadyClock,
                                 m_deps.files, m_deps.batch, m_deps.observer, m_deps.configDir}) {
-  m_comm.SetConfigFile(m_deps.configFile);
   OnMessage(WM_PORT_OPEN, [this](ThreadMessage& m) { OnPortOpen(m); });
   OnMessage(WM_PORT_CLOSE, [this](ThreadMessage& m) { OnPortClose(m); });
   OnMessage(WM_COMM_RXCHAR, [this](ThreadMessage& m) { OnCommRxChar(m); });

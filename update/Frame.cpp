@@ -1,4 +1,4 @@
-#include "Frame.h"
+#include "update/Frame.h"
 
 namespace {
 // Entry i is i * 0x1081: the nibble table of the reflected CCITT polynomial.

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/Messages.h"
-#include "update/UpdateText.h"
+#include "core/Messages.h"
+#include "UpdateText.h"
 
 namespace {
 constexpr uint8_t BYTE_ACK = 'X';

@@ -5,10 +5,10 @@
 #include <limits>
 #include <vector>
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 #include "update/Frame.h"
 #include "update/UpdateEngine.h"
-#include "update/UpdateText.h"
+#include "UpdateText.h"
 
 namespace {
 constexpr size_t kBootImageSize = 2048;

@@ -1,7 +1,7 @@
 // Serial devices over POSIX termios (Linux): exclusive open, raw line,
 // non-blocking transfers, and a poll() based wait with an eventfd to wake it.
 #include "comm/platform/SerialPlatform.h"
-#include "comm/platform/SerialSpeedLinux.h"
+#include "SerialSpeedLinux.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "comm/platform/SerialSpeedLinux.h"
+#include "SerialSpeedLinux.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -1,4 +1,4 @@
-#include "app/Config.h"
+#include "core/Config.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/Profile.h"
+#include "core/Profile.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/SettingsModel.h"
+#include "core/SettingsModel.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "comm/ComPort.h"
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 #include "comm/MsgThread.h"
 #include "tests/comm/PtyPair.h"
 
@@ -104,19 +104,11 @@ TEST_F(ComPortTest, RefusesNonTerminals) {
   std::filesystem::remove(file);
 }
 
-TEST_F(ComPortTest, PortNumbersMapThroughPortMapOrToTtyS) {
-  const auto cfg = std::filesystem::temp_directory_path() / ("tq_portmap_" + std::to_string(getpid()) + ".ini");
-  std::ofstream(cfg) << "[PortMap]\nCOM0=" << m_pty.SlavePath() << "\nCOM1025=" << m_pty.SlavePath()
-                     << "\nCOM1024=" << m_pty.SlavePath() << "\n";
-  m_port.SetConfigFile(cfg.string());
-
-  // Out of range: refused even though the map names a real device.
-  for (uint32_t n : {0u, 1025u}) {
-    EXPECT_FALSE(m_port.OpenAtBaud(n, 115200)) << n;
-    EXPECT_FALSE(m_port.IsOpen());
-  }
+TEST_F(ComPortTest, PortNumbersNameTtySAndOutOfRangeIsRefused) {
   EXPECT_FALSE(m_port.SetPortNumber(1025));
   EXPECT_FALSE(m_port.OpenPort());
+  EXPECT_FALSE(m_port.IsOpen());
+  EXPECT_FALSE(m_port.SetPortNumber(0));
   EXPECT_FALSE(m_port.SetPortNumber(-3));
 
   EXPECT_TRUE(m_port.SetPortNumber(7));
@@ -124,14 +116,14 @@ TEST_F(ComPortTest, PortNumbersMapThroughPortMapOrToTtyS) {
   EXPECT_TRUE(m_port.SetPortNumber(1));
   EXPECT_EQ(m_port.GetPortName(), "/dev/ttyS0");
 
-  ASSERT_TRUE(m_port.OpenAtBaud(1024, 115200));
-  EXPECT_EQ(m_port.GetPortName(), m_pty.SlavePath());
+  // A device named by the caller keeps the number its notifications carry.
+  m_port.SetPortName(m_pty.SlavePath(), 1024);
+  ASSERT_TRUE(m_port.OpenAtBaud(m_pty.SlavePath(), 115200));
   EXPECT_EQ(m_port.GetPortNumber(), 1024);
   ASSERT_TRUE(m_pty.Send("a"));
   auto msg = WaitFor(WM_COMM_RXCHAR);
   ASSERT_TRUE(msg);
   EXPECT_EQ(msg->wParam, 1024u);
-  std::filesystem::remove(cfg);
 }
 
 TEST_F(ComPortTest, LineSettingsFromTextAndOpenAtBaud) {

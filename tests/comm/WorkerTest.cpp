@@ -1,12 +1,12 @@
 // The worker thread on a real pseudo-terminal: its answers to open and close
 // requests, the routing of received bytes into the update, and its end.
-#include "app/Config.h"
-#include "app/Messages.h"
-#include "app/Requests.h"
+#include "core/Config.h"
+#include "core/Messages.h"
+#include "core/Requests.h"
 #include "comm/UIThread.h"
 #include "tests/comm/PtyPair.h"
 #include "tests/support/TempDir.h"
-#include "update/FileAccess.h"
+#include "comm/FileAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -75,18 +75,21 @@ size_t ThreadCount() {
 
 class WorkerTest : public ::testing::Test {
 protected:
+  // The COM number whose open request names the pseudo-terminal, as the
+  // window does for a number mapped in cfg.ini.
+  static constexpr int32_t kMappedPort = 5;
   void SetUp() override {
     ASSERT_TRUE(pty.Valid());
-    dir.Write("cfg.ini", "[PortMap]\nCOM5=" + pty.SlavePath() + "\n");
   }
   std::unique_ptr<CUIThread> StartWorker() {
     auto w = std::make_unique<CUIThread>(
-        UIThreadDeps{view, files, batch, nullptr, dir.Path() + "/", dir.File("cfg.ini"), &publishedId, nullptr});
+        UIThreadDeps{view, files, batch, nullptr, dir.Path() + "/", &publishedId, nullptr});
     EXPECT_TRUE(w->CreateThread());
     return w;
   }
   void Open(int32_t port, const std::string& text = "115200,N,8,1") {
-    PostThreadMessage(publishedId, WM_PORT_OPEN, static_cast<uint32_t>(text.size()), port, PortOpenRequest{text, ""});
+    PostThreadMessage(publishedId, WM_PORT_OPEN, static_cast<uint32_t>(text.size()), port,
+                      PortOpenRequest{text, port == kMappedPort ? pty.SlavePath() : ""});
   }
 
   CPtyPair pty;

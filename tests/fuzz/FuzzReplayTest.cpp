@@ -1,5 +1,5 @@
-#include "app/Config.h"
-#include "app/Profile.h"
+#include "core/Config.h"
+#include "core/Profile.h"
 #include "comm/CommSettings.h"
 #include "sim/ChipCore.h"
 #include "tests/support/TempDir.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Messages.h"
+#include "core/Messages.h"
 #include "update/UpdateEngine.h"
 
 using Bytes = std::vector<uint8_t>;

@@ -9,7 +9,7 @@
 #include <iterator>
 
 #include "tests/update/EngineFixture.h"
-#include "update/FileAccess.h"
+#include "comm/FileAccess.h"
 
 namespace {
 

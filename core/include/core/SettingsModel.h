@@ -4,8 +4,8 @@
 // drive the update through this model.
 #pragma once
 
-#include "Config.h"
-#include "UpdateSettings.h"
+#include "core/Config.h"
+#include "core/UpdateSettings.h"
 
 #include <array>
 #include <optional>

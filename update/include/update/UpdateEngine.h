@@ -14,8 +14,8 @@
 #include <memory>
 #include <string>
 
-#include "app/UpdateSettings.h"
-#include "app/View.h"
+#include "core/UpdateSettings.h"
+#include "core/View.h"
 #include "update/UpdateIo.h"
 
 struct UpdateEngineDeps {

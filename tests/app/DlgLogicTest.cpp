@@ -2,8 +2,8 @@
 // and what it does with the timers.
 #include "app/DlgLogic.h"
 #include "app/HeadlessWindow.h"
-#include "app/Messages.h"
-#include "app/Requests.h"
+#include "core/Messages.h"
+#include "core/Requests.h"
 #include "comm/MsgThread.h"
 #include "tests/support/TempDir.h"
 
@@ -73,6 +73,15 @@ TEST_F(DlgLogicTest, OpenCloseFollowsTheCaption) {
   ASSERT_NE(request, nullptr);
   EXPECT_EQ(request->settingsText, "57600,N,8,1");
   EXPECT_EQ(sent[0].wParam, request->settingsText.size());
+  EXPECT_EQ(request->devicePath, "");  // COM2 is not mapped: the port picks its own device
+
+  // A COM number mapped in cfg.ini travels as the device path with its number.
+  dir.Write("cfg.ini", "[COM]\nCOM1\nCOM2\n[BaudRate]\n57600\n[PortMap]\nCOM2=/dev/pts/77\n");
+  logic.OnOpen();
+  sent = Drain();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].lParam, 2);
+  EXPECT_EQ(std::any_cast<PortOpenRequest>(sent[0].payload).devicePath, "/dev/pts/77");
 
   view.SetControlText(ctl::OPEN_BUTTON, "Close");
   logic.OnOpen();

@@ -4,8 +4,8 @@
 // changed from the worker thread.
 #pragma once
 
-#include "DlgLogic.h"
-#include "View.h"
+#include "app/DlgLogic.h"
+#include "core/View.h"
 #include "comm/MsgThread.h"
 
 #include <chrono>
@@ -26,7 +26,6 @@ public:
 
   void SetTimer(uint32_t id, uint32_t periodMs) override;
   void KillTimer(uint32_t id) override;
-  bool TimerRunning(uint32_t id) const;
 
   // Hands over the next window message or timer tick due before the
   // deadline; returns false when the deadline passed with nothing to do.

@@ -3,7 +3,7 @@
 // selections used last time, the batch list and the port map.
 #pragma once
 
-#include "update/UpdateIo.h"
+#include "core/Batch.h"
 
 #include <array>
 #include <cstdint>
@@ -42,8 +42,6 @@ inline constexpr int32_t SPI_FLASH_CODE_OFFSET = 128;
 class CConfigFile {
 public:
   explicit CConfigFile(std::string path) : m_path(std::move(path)) {}
-  // cfg.ini in the config folder beside the executable.
-  static CConfigFile Default();
   // cfg.ini in the given folder.
   static CConfigFile InFolder(const std::string& folder);
 

@@ -3,10 +3,10 @@
 // time in posting order.
 #pragma once
 
-#include "ComPort.h"
-#include "MsgThread.h"
-#include "app/View.h"
-#include "update/UpdateClock.h"
+#include "comm/ComPort.h"
+#include "comm/MsgThread.h"
+#include "core/View.h"
+#include "comm/UpdateClock.h"
 #include "update/UpdateEngine.h"
 #include "update/UpdateIo.h"
 
@@ -22,8 +22,6 @@ struct UIThreadDeps {
   IUpdateObserver* observer = nullptr;
   // Folder of boot.bin and flash.bin, ending in '/'.
   std::string configDir;
-  // cfg.ini, for the port map.
-  std::string configFile;
   // Where the worker publishes its thread id while it runs (the application
   // object's m_dwWorkerThreadId).
   std::atomic<uint32_t>* publishedId = nullptr;

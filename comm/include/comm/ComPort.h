@@ -5,7 +5,6 @@
 //
 //   CComPort port;
 //   port.SetNotifyThreadId(myThreadId);     // where WM_COMM_* go
-//   port.SetConfigFile(appDir + "/config/cfg.ini");   // for [PortMap]
 //   if (port.SetPortNumber(n) && port.OpenPort() && port.SetupPort() &&
 //       port.ApplySettingsText("115200,N,8,1")) { ... }
 //   // or by device path: port.SetPortName("/dev/ttyUSB0", n); then the same
@@ -77,15 +76,13 @@ public:
   // m_dwNotifyThreadId may also be assigned directly.
   void SetNotifyThreadId(uint32_t threadId) { m_dwNotifyThreadId.store(threadId); }
   uint32_t GetNotifyThreadId() const { return m_dwNotifyThreadId.load(); }
-  // The configuration file whose [PortMap] section maps COM numbers to devices.
-  void SetConfigFile(const std::string& path) { m_strConfigFile = path; }
   // On by default: OpenPort starts the monitor and fails when it cannot.
   void SetAutoStartMonitor(bool on) { m_bAutoStartMonitor = on; }
   void SetEventMask(uint32_t mask) { m_dwEventMask.store(mask); }
 
-  // COM number n names the device under key "COMn" of [PortMap] in the
-  // configuration file, else /dev/ttyS<n-1>. Numbers outside 1..1024 are
-  // refused: false, and the name is cleared so no open can follow.
+  // COM number n names /dev/ttyS<n-1>; a device mapped to the number by the
+  // caller is named with SetPortName. Numbers outside 1..1024 are refused:
+  // false, and the name is cleared so no open can follow.
   bool SetPortNumber(int32_t n);
   // Names the device directly; nPortNo is what notifications carry in wParam.
   void SetPortName(const std::string& devicePath, int32_t nPortNo = 0);
@@ -107,10 +104,8 @@ public:
   bool ApplySettingsText(const char* text);
   // Parity and stop bits are serial::NOPARITY..., serial::ONESTOPBIT...
   bool ApplyLineSettings(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
-  // SetPortNumber (1..1024, else false at once), OpenPort, SetupPort, then
-  // baud with 8 data bits, no parity, one stop bit.
-  bool OpenAtBaud(uint32_t port, uint32_t baud);
-  // The same for a device path; the port number notifications carry is kept.
+  // Opens the device, discards what is queued and sets the baud with 8 data
+  // bits, no parity, one stop bit; the port number notifications carry is kept.
   bool OpenAtBaud(const std::string& devicePath, uint32_t baud);
   // The line settings as the driver holds them now.
   bool GetLineSettings(serial::LineSettings& out);
@@ -171,7 +166,6 @@ private:
   int32_t m_nPortNo = 0;
   serial::PortHandle m_hComm = serial::kNoPort;
   std::string m_strPortName;
-  std::string m_strConfigFile;
   serial::LineSettings m_dcb;
   // The driver's error totals at the owner's last look, where it keeps them.
   serial::LineErrorCounts m_errorCounts;

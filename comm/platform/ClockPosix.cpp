@@ -1,4 +1,4 @@
-#include "update/UpdateClock.h"
+#include "comm/UpdateClock.h"
 
 #include <chrono>
 #include <thread>

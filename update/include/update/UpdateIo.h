@@ -4,6 +4,8 @@
 // test can script the chip byte by byte.
 #pragma once
 
+#include "core/Batch.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -50,21 +52,4 @@ public:
                       size_t& got, std::string& error) = 0;
   // Creates the file, or empties it when it exists, for a dump.
   virtual std::unique_ptr<IDumpSink> CreateDump(const std::string& path, std::string& error) = 0;
-};
-
-// One entry of a batch run.
-struct BatchEntry {
-  int32_t act = 255;
-  int32_t base = 0;
-  int32_t length = 0;
-  std::string file;
-};
-
-// Where a batch run takes its entries: the Bat section of cfg.ini, or a list
-// kept in memory by a front end.
-class IBatchSource {
-public:
-  virtual ~IBatchSource() = default;
-  virtual int32_t TotalNum() = 0;
-  virtual BatchEntry Entry(int32_t index) = 0;
 };

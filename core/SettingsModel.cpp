@@ -1,4 +1,4 @@
-#include "SettingsModel.h"
+#include "core/SettingsModel.h"
 
 #include <cstdio>
 

@@ -6,7 +6,8 @@
 // is the worker's thread id, which is atomic.
 #pragma once
 
-#include "UpdateSettings.h"
+#include "core/UpdateSettings.h"
+#include "core/Version.h"
 
 #include <atomic>
 #include <cstdint>
@@ -32,10 +33,7 @@ public:
 
   std::string ConfigPath(const std::string& name) const { return m_strConfigDir + name; }
   void SetConfigDir(std::string dir);
-
-  // The one application object of the process.
-  static CDumpApp& Instance();
 };
 
 // The window's caption.
-inline constexpr const char* APP_VERSION_BANNER = "TqUpdater V1.22 Build 20080828";
+inline constexpr const char* APP_VERSION_BANNER = TQ_VERSION_BANNER;

@@ -1,4 +1,4 @@
-#include "update/FileAccess.h"
+#include "comm/FileAccess.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -8,9 +8,9 @@
 // while that id is 0.
 #pragma once
 
-#include "DumpApp.h"
-#include "SettingsModel.h"
-#include "View.h"
+#include "app/DumpApp.h"
+#include "core/SettingsModel.h"
+#include "core/View.h"
 
 #include <any>
 #include <cstdint>

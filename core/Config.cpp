@@ -1,6 +1,6 @@
-#include "Config.h"
+#include "core/Config.h"
 
-#include "Profile.h"
+#include "core/Profile.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -48,7 +48,6 @@ std::array<int32_t, 9> SplitChipNumbers(const std::string& line) {
   return numbers;
 }
 
-CConfigFile CConfigFile::Default() { return InFolder(ExecutableDirectory() + "config"); }
 
 CConfigFile CConfigFile::InFolder(const std::string& folder) {
   std::string f = folder;

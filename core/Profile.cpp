@@ -1,4 +1,4 @@
-#include "Profile.h"
+#include "core/Profile.h"
 
 #include <cctype>
 #include <cerrno>
