@@ -157,8 +157,14 @@ int32_t ParseProfileInt(const std::string& s) {
 bool ReplaceFile(const std::string& path, const std::string& data) {
   namespace fs = std::filesystem;
   fs::path target(path);
-  fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   std::error_code ec;
+  // A cfg.ini that is a symbolic link is written through to the file it
+  // names, so the link stays a link.
+  if (fs::is_symlink(target, ec)) {
+    fs::path real = fs::canonical(target, ec);
+    if (!ec) target = real;
+  }
+  fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   if (!fs::is_directory(folder, ec)) return false;
   if (fs::exists(target, ec) && !fs::is_regular_file(target, ec)) return false;
 
@@ -169,7 +175,11 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
   if (fd < 0) return false;
   struct stat st {};
   mode_t mode = 0644;
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+    // Keep the owner where we may (a root-run write must not take the file).
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0) { /* an ordinary user keeps its own */ }
+  }
   ::fchmod(fd, mode);
   size_t done = 0;
   bool ok = true;
@@ -184,7 +194,7 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
   }
   if (ok && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(name.data(), path.c_str()) != 0) ok = false;
+  if (ok && ::rename(name.data(), target.c_str()) != 0) ok = false;
   if (!ok) ::unlink(name.data());
   return ok;
 }

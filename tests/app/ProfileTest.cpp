@@ -106,6 +106,23 @@ TEST(Profile, WriteCreatesFileAndLeavesNoTemporaryBehind) {
   EXPECT_EQ(files, 1u);
 }
 
+TEST(Profile, WriteThroughASymbolicLinkKeepsTheLinkAndTheMode) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("shared"));
+  auto real = dir.Write("shared/cfg.ini", "[Setting]\nPort=1\n");
+  ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+  auto link = dir.File("cfg.ini");
+  std::filesystem::create_symlink("shared/cfg.ini", link);
+
+  ASSERT_TRUE(WriteProfileString("Setting", "Port", "4", link));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(TempDir::Read(real), "[Setting]\nPort=4\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadProfileInt("Setting", "Port", 0, link), 4);
+}
+
 TEST(Profile, HostileContentNeverCrashes) {
   TempDir dir;
   std::string junk = "no equals here\n=emptykey\n[\n[]\n[Sec\nk=1\n";
