@@ -108,6 +108,27 @@ bool CComPort::OpenAtBaud(const std::string& devicePath, uint32_t baud) {
   return OpenPort() && SetupPort() && ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT);
 }
 
+bool CComPort::ReopenAtBaud(uint32_t baud) {
+  const bool monitorStopped = !m_hMonitorThread.joinable() || StopMonitor(MONITOR_GRACE_MS);
+  if (IsOpen() && monitorStopped && !m_bPortLost.load()) {
+    // Everything a close and a fresh open would do, on the same descriptor:
+    // the exclusive lock is kept, so no other program can take the port in
+    // the moment between.
+    DropOutput();
+    {
+      std::lock_guard lock(m_mtxRx);
+      m_rxQueue.Clear();
+      m_bRxNotified = false;
+    }
+    if (SetupPort() && ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT) &&
+        (!m_bAutoStartMonitor || StartMonitor()))
+      return true;
+  }
+  // The device went away or its monitor would not stop: close and open anew.
+  ClosePort();
+  return OpenPort() && SetupPort() && ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT);
+}
+
 bool CComPort::GetLineSettings(serial::LineSettings& out) {
   return IsOpen() && serial::GetLine(m_hComm, out);
 }

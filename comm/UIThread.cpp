@@ -124,8 +124,10 @@ void CUIThread::CPortAdapter::Write(const uint8_t* data, size_t length) {
 
 bool CUIThread::CPortAdapter::ReopenAtBaud(uint32_t baud) {
   CComPort& port = m_owner.m_comm;
-  port.ClosePort();
-  if (m_owner.m_nPort < kMinPort || m_owner.m_nPort > kMaxPort) return false;
-  m_owner.SelectDevice();
-  return port.OpenPort() && port.SetupPort() && port.ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT);
+  if (m_owner.m_nPort < kMinPort || m_owner.m_nPort > kMaxPort) {
+    port.ClosePort();
+    return false;
+  }
+  if (!port.IsOpen()) m_owner.SelectDevice();
+  return port.ReopenAtBaud(baud);
 }

@@ -370,4 +370,38 @@ TEST(ComPortUserTest, OrdinaryUserReopensADeviceAnotherProcessHolds) {
   for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1], holder}) ::close(fd);
 }
 
+TEST_F(ComPortTest, ReopenAtANewRateKeepsThePortLockedAndWorking) {
+  ASSERT_TRUE(m_port.OpenAtBaud(m_pty.SlavePath(), 9600));
+  // Another program keeps trying to take the port while it changes rate.
+  std::atomic<bool> stop{false};
+  std::atomic<int> stolen{0};
+  std::thread rival([&] {
+    CComPort other;
+    other.SetAutoStartMonitor(false);
+    other.SetPortName(m_pty.SlavePath());
+    while (!stop.load()) {
+      if (other.OpenPort()) {
+        ++stolen;
+        other.ClosePort();
+      }
+    }
+  });
+  int reopened = 0;
+  for (int i = 0; i < 2000; ++i) reopened += m_port.ReopenAtBaud(i % 2 ? 9600 : 115200) ? 1 : 0;
+  stop.store(true);
+  rival.join();
+  EXPECT_EQ(stolen.load(), 0);
+  EXPECT_EQ(reopened, 2000);
+
+  serial::LineSettings line;
+  ASSERT_TRUE(m_port.ReopenAtBaud(115200));
+  ASSERT_TRUE(m_port.GetLineSettings(line));
+  EXPECT_EQ(line.baud, 115200u);
+  ASSERT_TRUE(m_pty.Send("z"));
+  ASSERT_TRUE(WaitFor(WM_COMM_RXCHAR));  // the monitor runs again
+  char c = 0;
+  EXPECT_EQ(m_port.ReadPort(&c, 1, 10), 1u);
+  EXPECT_EQ(c, 'z');
+}
+
 }  // namespace

@@ -107,6 +107,11 @@ public:
   // Opens the device, discards what is queued and sets the baud with 8 data
   // bits, no parity, one stop bit; the port number notifications carry is kept.
   bool OpenAtBaud(const std::string& devicePath, uint32_t baud);
+  // Sets the open port to `baud`, 8 data bits, no parity, one stop bit, as
+  // closing and opening it again would (queues emptied, monitor restarted),
+  // but keeps the device and its exclusive lock; opens it anew when it was
+  // closed or lost.
+  bool ReopenAtBaud(uint32_t baud);
   // The line settings as the driver holds them now.
   bool GetLineSettings(serial::LineSettings& out);
   // Drops output still queued, stops the monitor, closes the device.
