@@ -1,45 +1,31 @@
 // How closely the simulator keeps the line rate: a 64 KiB dump at 115200
 // baud, timed from the dump command to the closing 'X', against the time
 // the same bytes take on a wire at ten bits a byte.
-#include <unistd.h>
-
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 
-#include "sim/SimRunner.h"
 #include "tests/sim/ScriptedHost.h"
+#include "tests/sim/SimThread.h"
+#include "tests/support/TempDir.h"
 
 int main() {
   constexpr int kBaud = 115200;
   constexpr uint32_t kLength = 64 * 1024;
-  char folder[] = "/tmp/tqbench.XXXXXX";
-  if (::mkdtemp(folder) == nullptr) return 1;
-  const std::string flashFile = std::string(folder) + "/flash.bin";
-
+  TempDir folder;
   SimOptions opt;
-  opt.m_strFlashFile = flashFile;
+  opt.m_strFlashFile = folder.File("flash.bin");
   opt.m_nFlashSize = 1u << 20;
   opt.m_nBaud = kBaud;
   opt.m_nRepeatMs = 20;
-  SimImages images;
-  CSimLog log;
-  log.Silence();
-  CFlashStore flash;
-  CPtyDevice device;
+  CSimThread sim;
   std::string error;
-  if (!flash.Open(flashFile, opt.m_nFlashSize, &error) || !device.Open(&error)) {
+  if (!sim.Start(opt, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  CChipCore core(opt, images, flash, log);
-  CSimRunner runner(core, device, opt, log);
-  std::atomic<bool> stop{false};
-  std::thread thread([&] { runner.Run(stop); });
 
-  CDeviceLine line(device.Path());
+  CDeviceLine line(sim.DevicePath());
   CScriptedHost host(line);
   bool ok = host.Download({}, Bytes(16, 0xA5));
   ok = ok && (line.Send(CScriptedHost::ControlInfo(2, 0, kLength)), host.Answer() == 'X');
@@ -53,10 +39,7 @@ int main() {
   }
   ok = ok && received == kLength && host.Answer() == 'X';
   const double measured = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  stop = true;
-  thread.join();
-  ::unlink(flashFile.c_str());
-  ::rmdir(folder);
+  sim.Stop();
   if (!ok) {
     std::printf("dump did not complete (%u of %u bytes)\n", received, kLength);
     return 1;

@@ -6,6 +6,7 @@
 #include "app/DumpApp.h"
 #include "app/HeadlessWindow.h"
 #include "core/Messages.h"
+#include "core/Numbers.h"
 #include "core/Profile.h"
 #include "core/SettingsModel.h"
 #include "comm/UIThread.h"
@@ -302,26 +303,7 @@ bool MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDum
 
 }  // namespace
 
-std::optional<uint32_t> ParseCliNumber(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  int base = 10;
-  size_t i = 0;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    i = 2;
-  }
-  uint64_t v = 0;
-  for (; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    int d;
-    if (std::isdigit(c)) d = c - '0';
-    else if (base == 16 && std::isxdigit(c)) d = std::tolower(c) - 'a' + 10;
-    else return std::nullopt;
-    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-    if (v > 0xFFFFFFFFull) return std::nullopt;
-  }
-  return static_cast<uint32_t>(v);
-}
+std::optional<uint32_t> ParseCliNumber(const std::string& text) { return ParseDecOrHex32(text); }
 
 std::optional<int32_t> ParseListChoice(const std::vector<std::string>& entries, const std::string& text) {
   for (size_t i = 0; i < entries.size(); ++i)

@@ -1,5 +1,8 @@
 #include "comm/CommSettings.h"
 
+#include "core/Numbers.h"
+#include "core/Text.h"
+
 #include <cctype>
 #include <string>
 #include <string_view>
@@ -7,26 +10,11 @@
 
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-bool ParseNumber(std::string_view s, uint32_t& out) {
-  if (s.empty() || s.size() > 10) return false;
-  uint64_t v = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (v == 0 || v > 0xFFFFFFFFull) return false;
-  out = static_cast<uint32_t>(v);
-  return true;
-}
-
 bool ParseBaud(std::string_view s, bool allowAbbreviation, uint32_t& baud) {
-  if (!ParseNumber(s, baud)) return false;
+  // At most ten digits: a rate written with leading zeros past that is refused.
+  const auto rate = s.size() <= 10 ? ParseDecimal32(s) : std::nullopt;
+  if (!rate || *rate == 0) return false;
+  baud = *rate;
   if (allowAbbreviation && s.size() == 2) {
     switch (baud) {
       case 11: baud = 110; break;

@@ -1,18 +1,14 @@
 #include "core/Config.h"
 
+#include "core/Numbers.h"
 #include "core/Profile.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 namespace {
 constexpr const char* kSetting = "Setting";
 constexpr size_t kChipLineCapacity = 3000;
 constexpr size_t kBatFileCapacity = 1024;
-
-void WrapTo32(long long v, int32_t& out) { out = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v))); }
 }  // namespace
 
 std::string ExecutableDirectory() {
@@ -24,30 +20,18 @@ std::string ExecutableDirectory() {
   return dir;
 }
 
-int32_t ParseChipNumber(const std::string& item) {
-  // strtoll with base 0 gives exactly the 0x / leading-0 / decimal rules,
-  // with blanks and a sign allowed, and 0 for text without a number.
-  errno = 0;
-  long long v = std::strtoll(item.c_str(), nullptr, 0);
-  if (errno == ERANGE) v = static_cast<long long>(std::strtoull(item.c_str(), nullptr, 0));
-  int32_t out = 0;
-  WrapTo32(v, out);
-  return out;
-}
-
 std::array<int32_t, 9> SplitChipNumbers(const std::string& line) {
   std::array<int32_t, 9> numbers{};
   size_t start = 0;
   for (size_t i = 0; i < numbers.size() && start <= line.size(); ++i) {
     size_t comma = line.find(',', start);
     std::string item = line.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    numbers[i] = ParseChipNumber(item);
+    numbers[i] = ParseLeadingCNumber(item);
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
   return numbers;
 }
-
 
 CConfigFile CConfigFile::InFolder(const std::string& folder) {
   std::string f = folder;

@@ -1,6 +1,8 @@
 #include "core/Profile.h"
 
-#include <cctype>
+#include "core/Numbers.h"
+#include "core/Text.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -38,16 +40,6 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   ::close(fd);
   return true;
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string Trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
-}
-
 
 // One physical line of the file: where its text starts and ends (without the
 // line break) and where the next line starts.
@@ -89,7 +81,7 @@ bool FindSection(const std::string& text, const std::vector<LineSpan>& lines, co
                  size_t& header, size_t& first, size_t& last) {
   bool inside = false;
   for (size_t i = 0; i < lines.size(); ++i) {
-    std::string t = Trim(std::string_view(text).substr(lines[i].begin, lines[i].end - lines[i].begin));
+    std::string t(Trim(std::string_view(text).substr(lines[i].begin, lines[i].end - lines[i].begin)));
     std::string name;
     if (SectionHeader(t, name)) {
       if (inside) {
@@ -113,7 +105,7 @@ bool FindKey(const std::string& text, const std::vector<LineSpan>& lines, size_t
   if (Trim(key).empty()) return false;
   for (size_t i = first; i < last; ++i) {
     std::string_view line = std::string_view(text).substr(lines[i].begin, lines[i].end - lines[i].begin);
-    std::string t = Trim(line);
+    std::string t(Trim(line));
     if (t.empty() || IsComment(t)) continue;
     size_t eq = t.find('=');
     if (eq == std::string::npos) continue;
@@ -132,25 +124,6 @@ bool LookupValue(const std::string& section, const std::string& key, const std::
   size_t header = 0, first = 0, last = 0, at = 0;
   if (!FindSection(text, lines, section, header, first, last)) return false;
   return FindKey(text, lines, first, last, key, at, value);
-}
-
-int32_t ParseProfileInt(const std::string& s) {
-  size_t i = 0;
-  while (i < s.size() && IsBlank(s[i])) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  uint64_t v = 0;
-  if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    for (i += 2; i < s.size() && std::isxdigit(static_cast<unsigned char>(s[i])); ++i) {
-      int d = std::isdigit(static_cast<unsigned char>(s[i])) ? s[i] - '0' : (std::tolower(s[i]) - 'a' + 10);
-      v = (v << 4 | static_cast<uint64_t>(d)) & 0xFFFFFFFFull;
-    }
-  } else {
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) v = (v * 10 + static_cast<uint64_t>(s[i] - '0')) & 0xFFFFFFFFull;
-  }
-  uint32_t u = static_cast<uint32_t>(v);
-  if (negative) u = 0u - u;
-  return static_cast<int32_t>(u);
 }
 
 // Writes `data` to a fresh file beside `path` and renames it over `path`.
@@ -205,7 +178,7 @@ int32_t ReadProfileInt(const std::string& section, const std::string& key, int32
                        const std::string& path) {
   std::string value;
   if (!LookupValue(section, key, path, value)) return defaultValue;
-  return ParseProfileInt(value);
+  return ParseLeadingDecOrHex(value);
 }
 
 std::string ReadProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
@@ -228,7 +201,7 @@ std::vector<std::string> ReadProfileSection(const std::string& section, const st
   if (!FindSection(text, lines, section, header, first, last)) return result;
   size_t used = 0;
   for (size_t i = first; i < last; ++i) {
-    std::string t = Trim(std::string_view(text).substr(lines[i].begin, lines[i].end - lines[i].begin));
+    std::string t(Trim(std::string_view(text).substr(lines[i].begin, lines[i].end - lines[i].begin)));
     if (t.empty() || IsComment(t)) continue;
     if (used + t.size() + 1 > budget) break;  // the rest no longer fits
     used += t.size() + 1;
@@ -246,7 +219,7 @@ bool WriteProfileString(const std::string& section, const std::string& key, cons
     text.clear();
   }
   const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
-  const std::string newLine = Trim(key) + "=" + value;
+  const std::string newLine = std::string(Trim(key)) + "=" + value;
   auto lines = SplitLines(text);
   size_t header = 0, first = 0, last = 0, at = 0;
   std::string old;
@@ -286,5 +259,5 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 std::string ProfileKeyPart(const std::string& line) {
   size_t eq = line.find('=');
-  return eq == std::string::npos ? line : Trim(std::string_view(line).substr(0, eq));
+  return eq == std::string::npos ? line : std::string(Trim(std::string_view(line).substr(0, eq)));
 }

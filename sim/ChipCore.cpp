@@ -6,7 +6,9 @@
 #include <cstring>
 #include <limits>
 
+#include "core/UpdateSettings.h"
 #include "update/Frame.h"
+#include "update/Protocol.h"
 
 namespace {
 
@@ -15,9 +17,9 @@ constexpr int64_t kUsPerMs = 1000;
 
 const char* ActName(uint8_t act) {
   switch (act) {
-    case 0: return "program";
-    case 1: return "erase";
-    case 2: return "dump";
+    case ACT_PROGRAM: return "program";
+    case ACT_ERASE: return "erase";
+    case ACT_DUMP: return "dump";
     default: return "unknown";
   }
 }
@@ -65,7 +67,7 @@ uint32_t Be32(const uint8_t* p) {
 }
 
 uint32_t SectorCount(uint32_t length) {
-  return static_cast<uint32_t>((static_cast<uint64_t>(length) + kFlashSectorSize - 1) / kFlashSectorSize);
+  return static_cast<uint32_t>((static_cast<uint64_t>(length) + FLASH_SECTOR_SIZE - 1) / FLASH_SECTOR_SIZE);
 }
 
 std::string VFormat(const char* format, va_list args) {
@@ -204,7 +206,7 @@ void CChipCore::SendRequest() {
   }
   m_nNextRequestUs = next;
   if (Intercept(SimStage::Request)) return;
-  Emit(kAck);
+  Emit(BYTE_ACK);
   ++m_nRequestsSent;
   if (m_nRequestsSent == 1 || m_log.Verbose()) Log("request 'X' sent (%d)", m_nRequestsSent);
 }
@@ -215,22 +217,22 @@ void CChipCore::OnQuietBlock() {
   m_bDiscarding = false;
   switch (m_state) {
     case State::BootBlock:
-      Reject("short boot block: %zu of %zu bytes", m_byBlock.size(), kBootBlockSize);
+      Reject("short boot block: %zu of %zu bytes", m_byBlock.size(), BOOT_BLOCK_SIZE);
       m_byBlock.clear();
       break;
     case State::Settings:
-      Fail("short chip settings: %zu of %zu bytes; the download cannot go on", m_byBlock.size(), kChipSettingsSize);
+      Fail("short chip settings: %zu of %zu bytes; the download cannot go on", m_byBlock.size(), CHIP_SETTINGS_SIZE);
       m_state = State::Dead;
       break;
     case State::LoaderLength:
-      Fail("short loader length: %zu of 4 bytes; the download cannot go on", m_byBlock.size());
+      Fail("short loader length: %zu of %zu bytes; the download cannot go on", m_byBlock.size(), LOADER_LENGTH_SIZE);
       m_state = State::Dead;
       break;
     case State::LoaderBody:
       if (m_bLoaderBad) {
         // The failure was counted when the length came.
         Log("loader refused, its length was wrong -> 'Y'");
-        Emit(kNak);
+        Emit(BYTE_NAK);
       } else {
         Reject("short loader: %zu of %u bytes", m_byBlock.size(), m_nLoaderLength);
       }
@@ -239,7 +241,7 @@ void CChipCore::OnQuietBlock() {
     case State::Frames:
       if (discarded) {
         Log("broken frame swallowed -> 'Y'");
-        Emit(kNak);
+        Emit(BYTE_NAK);
       } else {
         Reject("short frame: %zu bytes, the header promised %zu", m_byFrame.size(),
                m_byFrame.size() >= 4 ? ((size_t{m_byFrame[2]} << 8 | m_byFrame[3]) + FRAME_OVERHEAD) : FRAME_OVERHEAD);
@@ -276,7 +278,7 @@ void CChipCore::Feed(const uint8_t* data, size_t length, int64_t nowUs) {
 void CChipCore::HandleByte(uint8_t byte) {
   switch (m_state) {
     case State::WaitSync:
-      if (byte == kSync) {
+      if (byte == BYTE_UPDATE_REPLY) {
         Log("0x18 received: taking the boot block");
         m_state = State::BootBlock;
         m_byBlock.clear();
@@ -286,15 +288,15 @@ void CChipCore::HandleByte(uint8_t byte) {
       break;
     case State::BootBlock:
       m_byBlock.push_back(byte);
-      if (m_byBlock.size() == kBootBlockSize) FinishBootBlock();
+      if (m_byBlock.size() == BOOT_BLOCK_SIZE) FinishBootBlock();
       break;
     case State::Settings:
       m_byBlock.push_back(byte);
-      if (m_byBlock.size() == kChipSettingsSize) FinishSettings();
+      if (m_byBlock.size() == CHIP_SETTINGS_SIZE) FinishSettings();
       break;
     case State::LoaderLength:
       m_byBlock.push_back(byte);
-      if (m_byBlock.size() == 4) FinishLength();
+      if (m_byBlock.size() == LOADER_LENGTH_SIZE) FinishLength();
       break;
     case State::LoaderBody:
       if (m_bLoaderBad) {
@@ -335,7 +337,7 @@ bool CChipCore::Intercept(SimStage stage) {
   if (m_nNak[i] > 0) {
     --m_nNak[i];
     Log("%s: answered 'Y' (fault, %d more)", SimStageName(stage), m_nNak[i]);
-    Emit(kNak);
+    Emit(BYTE_NAK);
     return true;
   }
   return false;
@@ -346,8 +348,8 @@ bool CChipCore::Intercept(SimStage stage) {
 void CChipCore::FinishBootBlock() {
   if (m_images.m_bCheckBoot) {
     const std::vector<uint8_t>& boot = m_images.m_byBoot;
-    for (size_t i = 0; i < kBootBlockSize; ++i) {
-      const uint8_t want = i < boot.size() ? boot[i] : 0x55;
+    for (size_t i = 0; i < BOOT_BLOCK_SIZE; ++i) {
+      const uint8_t want = i < boot.size() ? boot[i] : BOOT_BLOCK_FILL;
       if (m_byBlock[i] != want) {
         Reject("boot block differs from the boot image at byte %zu (0x%02x, expected 0x%02x%s)", i, m_byBlock[i],
                want, i < boot.size() ? "" : ", the 0x55 fill");
@@ -359,7 +361,7 @@ void CChipCore::FinishBootBlock() {
   m_byBlock.clear();
   if (Intercept(SimStage::Boot)) return;
   if (m_opt.m_bConsole) EmitText("\r\nboot code loaded\r\n");
-  Ack("boot block: %zu bytes%s", kBootBlockSize, m_images.m_bCheckBoot ? ", matches the boot image" : "");
+  Ack("boot block: %zu bytes%s", BOOT_BLOCK_SIZE, m_images.m_bCheckBoot ? ", matches the boot image" : "");
   m_state = State::Settings;
 }
 
@@ -443,8 +445,8 @@ void CChipCore::FrameByte(uint8_t byte) {
   m_byFrame.push_back(byte);
   if (m_byFrame.size() < 4) return;
   const size_t length = size_t{m_byFrame[2]} << 8 | m_byFrame[3];
-  if (length > kMaxFramePayload) {
-    Fail("frame type %u announces %zu payload bytes, more than %zu", m_byFrame[1], length, kMaxFramePayload);
+  if (length > FRAME_MAX_PAYLOAD) {
+    Fail("frame type %u announces %zu payload bytes, more than %zu", m_byFrame[1], length, FRAME_MAX_PAYLOAD);
     m_byFrame.clear();
     m_bDiscarding = true;  // answered 'Y' once the rest has passed
     return;
@@ -478,7 +480,7 @@ void CChipCore::FinishFrame() {
     minLength = maxLength = 12;
   } else if (m_expect == Expect::AppData) {
     minLength = 1;
-    maxLength = std::min<size_t>(kMaxFramePayload, m_ctl.length - m_byImage.size());
+    maxLength = std::min<size_t>(FRAME_MAX_PAYLOAD, m_ctl.length - m_byImage.size());
   }
   if (length < minLength || length > maxLength) {
     Reject("%s frame with %zu payload bytes (allowed %zu to %zu)", ExpectName(m_expect), length, minLength, maxLength);
@@ -500,7 +502,7 @@ void CChipCore::OnControl(const uint8_t* p) {
   ctl.length = Be32(p + 8);
   Log("control info: act %u (%s), chip 0x%02x, flash type %u, flash model 0x%02x, base 0x%08x, length 0x%x (%u)",
       ctl.act, ActName(ctl.act), p[1], p[2], p[3], ctl.base, ctl.length, ctl.length);
-  if (ctl.act <= 2 && uint64_t{ctl.base} + ctl.length > m_flash.Size()) {
+  if (ctl.act <= ACT_DUMP && uint64_t{ctl.base} + ctl.length > m_flash.Size()) {
     Reject("range 0x%08x + 0x%x runs past the end of the %u-byte flash", ctl.base, ctl.length, m_flash.Size());
     return;
   }
@@ -509,14 +511,14 @@ void CChipCore::OnControl(const uint8_t* p) {
   m_ctl = ctl;
   if (m_opt.m_bConsole) EmitText("\r\ncontrol info ok\r\n");
   switch (ctl.act) {
-    case 0:
+    case ACT_PROGRAM:
       m_byImage.clear();
       m_byImage.reserve(ctl.length);
       m_nProgramBytes = 0;
       m_expect = ctl.length > 0 ? Expect::AppData : Expect::Erase;
       break;
-    case 1: m_expect = Expect::Erase; break;
-    case 2: m_expect = Expect::Dump; break;
+    case ACT_ERASE: m_expect = Expect::Erase; break;
+    case ACT_DUMP: m_expect = Expect::Dump; break;
     default:
       Ack("control info: the loader knows no act %u, waiting for the next control info", ctl.act);
       return;
@@ -535,15 +537,15 @@ void CChipCore::OnErase() {
   if (Intercept(SimStage::Erase)) return;
   const uint32_t sectors = SectorCount(m_ctl.length);
   for (uint32_t i = 0; i < sectors; ++i) {
-    const uint32_t address = m_ctl.base + i * static_cast<uint32_t>(kFlashSectorSize);
-    const size_t n = std::min<size_t>(kFlashSectorSize, m_flash.Size() - address);
+    const uint32_t address = m_ctl.base + i * static_cast<uint32_t>(FLASH_SECTOR_SIZE);
+    const size_t n = std::min<size_t>(FLASH_SECTOR_SIZE, m_flash.Size() - address);
     if (!m_flash.Erase(address, n)) Log("error: the flash file could not be erased at 0x%08x", address);
     EmitPause(m_opt.m_nEraseDelayMs * kUsPerMs);
-    Emit('E');
+    Emit(BYTE_ERASE_TICK);
   }
   Log("erase: 0x%08x, %u sector(s), %u 'E'", m_ctl.base, sectors, sectors);
   if (m_opt.m_bConsole) EmitText("\r\nerase done\r\n");
-  if (m_ctl.act == 0) {
+  if (m_ctl.act == ACT_PROGRAM) {
     m_expect = Expect::Program;
     Ack("erase finished, waiting for the program command");
   } else {
@@ -556,14 +558,14 @@ void CChipCore::OnProgram() {
   if (Intercept(SimStage::Program)) return;
   const uint32_t sectors = SectorCount(m_ctl.length);
   for (uint32_t i = 0; i < sectors; ++i) {
-    const size_t offset = size_t{i} * kFlashSectorSize;
-    const size_t n = std::min(kFlashSectorSize, m_byImage.size() - offset);
+    const size_t offset = size_t{i} * FLASH_SECTOR_SIZE;
+    const size_t n = std::min(FLASH_SECTOR_SIZE, m_byImage.size() - offset);
     const uint32_t address = m_ctl.base + static_cast<uint32_t>(offset);
     if (!m_flash.Program(address, m_byImage.data() + offset, n))
       Log("error: the flash file could not be programmed at 0x%08x", address);
     if (m_flash.HitsBadCell(address, n)) Log("program: a bad cell in 0x%08x..0x%08zx (fault)", address, address + n - 1);
     EmitPause(m_opt.m_nProgramDelayMs * kUsPerMs);
-    Emit('P');
+    Emit(BYTE_PROGRAM_TICK);
   }
   Log("program: 0x%08x, %u bytes, %u 'P'", m_ctl.base, m_ctl.length, sectors);
   if (m_opt.m_bConsole) EmitText("\r\nprogram done\r\n");
@@ -580,7 +582,7 @@ void CChipCore::OnDump() {
 }
 
 void CChipCore::SendDumpBlock() {
-  const size_t n = std::min<size_t>(kFlashSectorSize, m_ctl.length - m_nDumpPos);
+  const size_t n = std::min<size_t>(FLASH_SECTOR_SIZE, m_ctl.length - m_nDumpPos);
   std::vector<uint8_t> data(n);
   if (n > 0 && !m_flash.Read(m_ctl.base + m_nDumpPos, data.data(), n))
     Log("error: the flash file could not be read at 0x%08x", m_ctl.base + m_nDumpPos);
@@ -594,7 +596,7 @@ void CChipCore::SendDumpBlock() {
   }
   Emit(data.data(), n);
   m_nDumpPos += static_cast<uint32_t>(n);
-  if (n == kFlashSectorSize) {
+  if (n == FLASH_SECTOR_SIZE) {
     m_bAwaitDumpAck = true;
     if (m_log.Verbose()) Log("dump: %u of %u bytes sent, waiting for 'X'", m_nDumpPos, m_ctl.length);
   } else {
@@ -603,7 +605,7 @@ void CChipCore::SendDumpBlock() {
 }
 
 void CChipCore::DumpByte(uint8_t byte) {
-  if (byte == kAck && m_bAwaitDumpAck) {
+  if (byte == BYTE_ACK && m_bAwaitDumpAck) {
     m_bAwaitDumpAck = false;
     if (m_nDumpPos == m_ctl.length)
       FinishDump();
@@ -661,7 +663,7 @@ void CChipCore::EmitText(const std::string& text) {
   // The host takes these four letters as protocol bytes wherever they come.
   std::string safe = text;
   for (char& c : safe)
-    if (c == 'E' || c == 'P' || c == 'X' || c == 'Y') c = static_cast<char>(c + ('a' - 'A'));
+    if (c == BYTE_ERASE_TICK || c == BYTE_PROGRAM_TICK || c == BYTE_ACK || c == BYTE_NAK) c = static_cast<char>(c + ('a' - 'A'));
   Emit(reinterpret_cast<const uint8_t*>(safe.data()), safe.size());
 }
 
@@ -694,7 +696,7 @@ void CChipCore::Ack(const char* format, ...) {
   const std::string text = VFormat(format, args);
   va_end(args);
   m_log.Line(m_nNowUs, "%s -> 'X'", text.c_str());
-  Emit(kAck);
+  Emit(BYTE_ACK);
 }
 
 void CChipCore::Fail(const char* format, ...) {
@@ -716,5 +718,5 @@ void CChipCore::Reject(const char* format, ...) {
   const std::string text = VFormat(format, args);
   va_end(args);
   Fail("%s -> 'Y'", text.c_str());
-  Emit(kNak);
+  Emit(BYTE_NAK);
 }

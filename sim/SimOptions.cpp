@@ -1,11 +1,15 @@
 #include "sim/SimOptions.h"
 
-#include <unistd.h>
+#include "core/Config.h"
+#include "core/Numbers.h"
+
+#include <CLI/CLI.hpp>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 namespace fs = std::filesystem;
@@ -15,67 +19,18 @@ namespace {
 constexpr const char* kStageNames[kSimStageCount] = {"request", "boot",    "settings", "length", "loader",
                                                      "control", "data",    "erase",    "program", "dump"};
 
-const char* kUsage =
-    "usage: chipsim [options]\n"
+constexpr const char* kDescription =
     "Stands in for the decoder chip on a pseudo-terminal. The device path is the\n"
-    "first line on stdout; the session log goes to stderr or --log.\n"
-    "\n"
-    "device and images:\n"
-    "  --link PATH            also reach the device through a symlink at PATH\n"
-    "  --config DIR           match the downloads against DIR/boot.bin and DIR/flash.bin\n"
-    "                         (default: the config folder beside chipsim, if it has them)\n"
-    "  --boot FILE            boot image the boot block must carry\n"
-    "  --loader FILE          flash loader the loader download must equal\n"
-    "  --no-match             check sizes only\n"
-    "  --max-loader N         largest loader length accepted (default 4194304)\n"
-    "  --settings HEX         expect these 10 chip-settings bytes (20 hex digits)\n"
-    "  --clear-exclusive      undo a host's exclusive mode (TIOCEXCL) as soon as it is\n"
-    "                         set, for hosts that leave it set when they close\n"
-    "flash:\n"
-    "  --flash-file PATH      file that holds the flash (default chipsim-flash.bin)\n"
-    "  --flash-size N         flash size in bytes (default 16777216)\n"
-    "timing:\n"
-    "  --baud N|line          pace every byte at N baud (10 bits a byte), or at the\n"
-    "                         rate the host set on the device (default: instant)\n"
-    "  --request-delay MS     wait before the request 'X' (default 0)\n"
-    "  --repeat MS            repeat the request every MS until 0x18 arrives\n"
-    "                         (default: once a session; SIGUSR1 starts a session)\n"
-    "  --console              console text at boot and between steps\n"
-    "  --rx-timeout MS        a block that stops arriving for MS is short (default 1000)\n"
-    "  --end-idle MS          quiet line after an act ends the session (default 1000)\n"
-    "  --hang-idle MS         quiet line mid-session abandons it (default 5000, 0 never)\n"
-    "  --sessions N           exit after N sessions (default: until SIGTERM/SIGINT)\n"
-    "  --erase-delay MS       flash time before each 'E'\n"
-    "  --program-delay MS     flash time before each 'P'\n"
-    "  --flash-delay MS       both of the above\n"
-    "faults (reproducible with --seed):\n"
-    "  --nak STAGE:N          answer 'Y' to the next N blocks of STAGE\n"
-    "  --silent STAGE[:N]     ignore the next N blocks of STAGE; without N hang there\n"
-    "                         until SIGUSR1\n"
-    "  --corrupt P            flip a bit of a received byte with probability P\n"
-    "  --drop P               lose a received byte with probability P\n"
-    "  --corrupt-tx P         the same for sent bytes\n"
-    "  --drop-tx P\n"
-    "  --vanish dump:N|program:N   close the device after N bytes of a dump or of\n"
-    "                         the application data\n"
-    "  --corrupt-flash ADDR   a bad flash cell: bit 0 of the byte at ADDR comes out\n"
-    "                         wrong whenever it is programmed (repeatable)\n"
-    "  --seed N               seed of the random faults (default 1)\n"
-    "  STAGE is one of request boot settings length loader control data erase program dump\n"
-    "log:\n"
-    "  --log FILE             session log to FILE instead of stderr\n"
-    "  --verbose              also log every frame, repeated request and line fault\n"
-    "signals: SIGUSR1 resets the chip (a new session), SIGTERM/SIGINT end the run.\n"
-    "exit status: 0 all checks passed, 1 a check failed, 2 bad command line or setup.\n";
+    "first line on stdout; the session log goes to stderr or --log.";
+constexpr const char* kFooter =
+    "STAGE is one of request boot settings length loader control data erase program dump.\n"
+    "Signals: SIGUSR1 resets the chip (a new session), SIGTERM/SIGINT end the run.\n"
+    "Exit status: 0 all checks passed, 1 a check failed, 2 bad command line or setup.";
 
 bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value) {
-  if (text.empty() || text[0] == '-') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (errno != 0 || *end != '\0' || v > max) return false;
-  *value = v;
-  return true;
+  const auto v = ParseCNumber(text, max);
+  if (v) *value = *v;
+  return v.has_value();
 }
 
 bool ParseInt(const std::string& text, int* value) {
@@ -119,18 +74,187 @@ bool ParseStageCount(const std::string& text, bool countOptional, SimStage* stag
   return ParseInt(text.substr(colon + 1), count);
 }
 
-std::string ProgramFolder(const char* argv0) {
-  std::error_code ec;
-  fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) self = fs::absolute(argv0 ? argv0 : "", ec);
-  return self.parent_path().string();
-}
-
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
+}
+
+// Reads one option's value; false for a value the option does not take.
+using ValueReader = std::function<bool(const std::string&)>;
+
+ValueReader Text(std::string* target) {
+  return [target](const std::string& value) {
+    *target = value;
+    return true;
+  };
+}
+
+ValueReader Int(int* target, bool positive = false) {
+  return [=](const std::string& value) { return ParseInt(value, target) && (!positive || *target > 0); };
+}
+
+ValueReader Probability(double* target) {
+  return [target](const std::string& value) { return ParseProbability(value, target); };
+}
+
+// An option with a value, read as it comes on the command line, so that a
+// later option overrides an earlier one and repeated ones add up.
+void AddValue(CLI::App& app, const std::string& group, const std::string& name, const std::string& type,
+              const std::string& help, ValueReader read) {
+  app.add_option_function<std::string>(
+         name,
+         [name, read](const std::string& value) {
+           if (!read(value)) throw CLI::ValidationError("bad value for " + name + ": " + value);
+         },
+         help)
+      ->type_name(type)
+      ->group(group)
+      ->trigger_on_parse();
+}
+
+// Where the downloads are checked against; noMatch and configDir are
+// settled after the whole command line is read.
+void AddDeviceOptions(CLI::App& app, SimOptions* o, bool* noMatch, std::string* configDir) {
+  const std::string g = "Device and images";
+  AddValue(app, g, "--link", "PATH", "also reach the device through a symlink at PATH", Text(&o->m_strLink));
+  AddValue(app, g, "--config", "DIR",
+           "match the downloads against DIR/boot.bin and DIR/flash.bin (default: the config folder beside "
+           "chipsim, if it has them)",
+           Text(configDir));
+  AddValue(app, g, "--boot", "FILE", "boot image the boot block must carry", Text(&o->m_strBootFile));
+  AddValue(app, g, "--loader", "FILE", "flash loader the loader download must equal", Text(&o->m_strLoaderFile));
+  app.add_flag("--no-match", *noMatch, "check sizes only")->group(g);
+  AddValue(app, g, "--max-loader", "N", "largest loader length accepted (default 4194304)",
+           [o](const std::string& v) {
+             uint64_t u = 0;
+             const bool ok = ParseUnsigned(v, 0xFFFFFFFFu, &u) && u > 0;
+             o->m_nMaxLoader = u;
+             return ok;
+           });
+  AddValue(app, g, "--settings", "HEX", "expect these 10 chip-settings bytes (20 hex digits)",
+           [o](const std::string& v) { return ParseHexBytes(v, &o->m_byExpectSettings) && o->m_byExpectSettings.size() == 10; });
+  app.add_flag("--clear-exclusive", o->m_bClearExclusive,
+               "undo a host's exclusive mode (TIOCEXCL) as soon as it is set, for hosts that leave it set when "
+               "they close")
+      ->group(g);
+}
+
+void AddFlashOptions(CLI::App& app, SimOptions* o) {
+  const std::string g = "Flash";
+  AddValue(app, g, "--flash-file", "PATH", "file that holds the flash (default chipsim-flash.bin)",
+           Text(&o->m_strFlashFile));
+  AddValue(app, g, "--flash-size", "N", "flash size in bytes (default 16777216)", [o](const std::string& v) {
+    uint64_t u = 0;
+    const bool ok = ParseUnsigned(v, 0xFFFFFFFFu, &u) && u > 0;
+    o->m_nFlashSize = static_cast<uint32_t>(u);
+    return ok;
+  });
+}
+
+void AddLogOptions(CLI::App& app, SimOptions* o) {
+  const std::string g = "Log";
+  AddValue(app, g, "--log", "FILE", "session log to FILE instead of stderr", Text(&o->m_strLogFile));
+  app.add_flag("--verbose", o->m_bVerbose, "also log every frame, repeated request and line fault")->group(g);
+}
+
+void AddTimingOptions(CLI::App& app, SimOptions* o) {
+  const std::string g = "Timing";
+  AddValue(app, g, "--baud", "N|line",
+           "pace every byte at N baud (10 bits a byte), or at the rate the host set on the device (default: "
+           "instant)",
+           [o](const std::string& v) {
+             if (v != "line") return ParseInt(v, &o->m_nBaud);
+             o->m_bBaudFromLine = true;
+             return true;
+           });
+  AddValue(app, g, "--request-delay", "MS", "wait before the request 'X' (default 0)", Int(&o->m_nRequestDelayMs));
+  AddValue(app, g, "--repeat", "MS",
+           "repeat the request every MS until 0x18 arrives (default: once a session; SIGUSR1 starts a session)",
+           Int(&o->m_nRepeatMs));
+  app.add_flag("--console", o->m_bConsole, "console text at boot and between steps")->group(g);
+  AddValue(app, g, "--rx-timeout", "MS", "a block that stops arriving for MS is short (default 1000)",
+           Int(&o->m_nRxTimeoutMs, true));
+  AddValue(app, g, "--end-idle", "MS", "quiet line after an act ends the session (default 1000)",
+           Int(&o->m_nEndIdleMs, true));
+  AddValue(app, g, "--hang-idle", "MS", "quiet line mid-session abandons it (default 5000, 0 never)",
+           Int(&o->m_nHangIdleMs));
+  AddValue(app, g, "--sessions", "N", "exit after N sessions (default: until SIGTERM/SIGINT)", Int(&o->m_nSessions));
+  AddValue(app, g, "--erase-delay", "MS", "flash time before each 'E'", Int(&o->m_nEraseDelayMs));
+  AddValue(app, g, "--program-delay", "MS", "flash time before each 'P'", Int(&o->m_nProgramDelayMs));
+  AddValue(app, g, "--flash-delay", "MS", "both of the above", [o](const std::string& v) {
+    const bool ok = ParseInt(v, &o->m_nEraseDelayMs);
+    o->m_nProgramDelayMs = o->m_nEraseDelayMs;
+    return ok;
+  });
+}
+
+void AddFaultOptions(CLI::App& app, SimOptions* o) {
+  const std::string g = "Faults (reproducible with --seed)";
+  AddValue(app, g, "--nak", "STAGE:N", "answer 'Y' to the next N blocks of STAGE", [o](const std::string& v) {
+    SimStage stage{};
+    int count = 0;
+    const bool ok = ParseStageCount(v, false, &stage, &count) && stage != SimStage::Request &&
+                    stage != SimStage::Settings && stage != SimStage::Length;
+    if (ok) o->m_nNak[static_cast<size_t>(stage)] = count;
+    return ok;
+  });
+  AddValue(app, g, "--silent", "STAGE[:N]", "ignore the next N blocks of STAGE; without N hang there until SIGUSR1",
+           [o](const std::string& v) {
+             SimStage stage{};
+             int count = 0;
+             const bool ok = ParseStageCount(v, true, &stage, &count);
+             if (ok) o->m_nSilent[static_cast<size_t>(stage)] = count;
+             return ok;
+           });
+  AddValue(app, g, "--corrupt", "P", "flip a bit of a received byte with probability P", Probability(&o->m_fCorruptRx));
+  AddValue(app, g, "--drop", "P", "lose a received byte with probability P", Probability(&o->m_fDropRx));
+  AddValue(app, g, "--corrupt-tx", "P", "flip a bit of a sent byte with probability P", Probability(&o->m_fCorruptTx));
+  AddValue(app, g, "--drop-tx", "P", "lose a sent byte with probability P", Probability(&o->m_fDropTx));
+  AddValue(app, g, "--vanish", "dump:N|program:N", "close the device after N bytes of a dump or of the application data",
+           [o](const std::string& v) {
+             SimStage stage{};
+             int count = 0;
+             const bool ok = ParseStageCount(v, false, &stage, &count) &&
+                             (stage == SimStage::Dump || stage == SimStage::Program);
+             o->m_vanishStage = stage;
+             o->m_nVanishAfter = count;
+             return ok;
+           });
+  AddValue(app, g, "--corrupt-flash", "ADDR",
+           "a bad flash cell: bit 0 of the byte at ADDR comes out wrong whenever it is programmed (repeatable)",
+           [o](const std::string& v) {
+             uint64_t u = 0;
+             const bool ok = ParseUnsigned(v, 0xFFFFFFFFu, &u);
+             o->m_badCells.push_back(static_cast<uint32_t>(u));
+             return ok;
+           });
+  AddValue(app, g, "--seed", "N", "seed of the random faults (default 1)",
+           [o](const std::string& v) { return ParseUnsigned(v, UINT64_MAX, &o->m_nSeed); });
+}
+
+// Without --no-match, a --config folder (or the "config" folder beside the
+// program when it holds them) supplies the images not named.
+bool SettleImageFiles(SimOptions* o, bool noMatch, std::string configDir, std::string* error) {
+  if (noMatch) {
+    o->m_strBootFile.clear();
+    o->m_strLoaderFile.clear();
+    return true;
+  }
+  const bool defaultFolder = configDir.empty();
+  if (defaultFolder) configDir = ExecutableDirectory() + "config";
+  for (auto [file, name] : {std::pair{&o->m_strBootFile, "boot.bin"}, std::pair{&o->m_strLoaderFile, "flash.bin"}}) {
+    if (!file->empty()) continue;
+    const std::string candidate = configDir + "/" + name;
+    if (fs::exists(candidate)) {
+      *file = candidate;
+    } else if (!defaultFolder) {
+      *error = "no " + candidate;
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -147,114 +271,27 @@ bool ParseSimStage(const std::string& name, SimStage* stage) {
   return false;
 }
 
-const char* SimUsage() { return kUsage; }
-
-bool ParseSimOptions(int argc, char** argv, SimOptions* o, bool* help, std::string* error) {
-  *help = false;
-  std::string configDir;
+bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* help, std::string* error) {
+  help->clear();
+  CLI::App app{kDescription, "chipsim"};
+  app.footer(kFooter);
   bool noMatch = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      *help = true;
-      return true;
-    }
-    // Switches without a value.
-    if (arg == "--no-match") { noMatch = true; continue; }
-    if (arg == "--console") { o->m_bConsole = true; continue; }
-    if (arg == "--verbose") { o->m_bVerbose = true; continue; }
-    if (arg == "--clear-exclusive") { o->m_bClearExclusive = true; continue; }
-
-    if (i + 1 >= argc) {
-      *error = arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unknown argument " + arg;
-      return false;
-    }
-    const std::string val = argv[++i];
-    bool ok = true;
-    uint64_t u = 0;
-    SimStage stage{};
-    int count = 0;
-    if (arg == "--link") o->m_strLink = val;
-    else if (arg == "--config") configDir = val;
-    else if (arg == "--boot") o->m_strBootFile = val;
-    else if (arg == "--loader") o->m_strLoaderFile = val;
-    else if (arg == "--max-loader") {
-      ok = ParseUnsigned(val, 0xFFFFFFFFu, &u) && u > 0;
-      o->m_nMaxLoader = u;
-    }
-    else if (arg == "--settings") ok = ParseHexBytes(val, &o->m_byExpectSettings) && o->m_byExpectSettings.size() == 10;
-    else if (arg == "--flash-file") o->m_strFlashFile = val;
-    else if (arg == "--flash-size") {
-      ok = ParseUnsigned(val, 0xFFFFFFFFu, &u) && u > 0;
-      o->m_nFlashSize = static_cast<uint32_t>(u);
-    }
-    else if (arg == "--baud") {
-      if (val == "line") o->m_bBaudFromLine = true;
-      else ok = ParseInt(val, &o->m_nBaud);
-    }
-    else if (arg == "--request-delay") ok = ParseInt(val, &o->m_nRequestDelayMs);
-    else if (arg == "--repeat") ok = ParseInt(val, &o->m_nRepeatMs);
-    else if (arg == "--rx-timeout") ok = ParseInt(val, &o->m_nRxTimeoutMs) && o->m_nRxTimeoutMs > 0;
-    else if (arg == "--end-idle") ok = ParseInt(val, &o->m_nEndIdleMs) && o->m_nEndIdleMs > 0;
-    else if (arg == "--hang-idle") ok = ParseInt(val, &o->m_nHangIdleMs);
-    else if (arg == "--sessions") ok = ParseInt(val, &o->m_nSessions);
-    else if (arg == "--erase-delay") ok = ParseInt(val, &o->m_nEraseDelayMs);
-    else if (arg == "--program-delay") ok = ParseInt(val, &o->m_nProgramDelayMs);
-    else if (arg == "--flash-delay") {
-      ok = ParseInt(val, &o->m_nEraseDelayMs);
-      o->m_nProgramDelayMs = o->m_nEraseDelayMs;
-    }
-    else if (arg == "--nak") {
-      ok = ParseStageCount(val, false, &stage, &count) && stage != SimStage::Request &&
-           stage != SimStage::Settings && stage != SimStage::Length;
-      if (ok) o->m_nNak[static_cast<size_t>(stage)] = count;
-    } else if (arg == "--silent") {
-      ok = ParseStageCount(val, true, &stage, &count);
-      if (ok) o->m_nSilent[static_cast<size_t>(stage)] = count;
-    }
-    else if (arg == "--corrupt") ok = ParseProbability(val, &o->m_fCorruptRx);
-    else if (arg == "--drop") ok = ParseProbability(val, &o->m_fDropRx);
-    else if (arg == "--corrupt-tx") ok = ParseProbability(val, &o->m_fCorruptTx);
-    else if (arg == "--drop-tx") ok = ParseProbability(val, &o->m_fDropTx);
-    else if (arg == "--vanish") {
-      ok = ParseStageCount(val, false, &stage, &count) && (stage == SimStage::Dump || stage == SimStage::Program);
-      o->m_vanishStage = stage;
-      o->m_nVanishAfter = count;
-    }
-    else if (arg == "--corrupt-flash") {
-      ok = ParseUnsigned(val, 0xFFFFFFFFu, &u);
-      o->m_badCells.push_back(static_cast<uint32_t>(u));
-    }
-    else if (arg == "--seed") ok = ParseUnsigned(val, UINT64_MAX, &o->m_nSeed);
-    else if (arg == "--log") o->m_strLogFile = val;
-    else {
-      *error = "unknown option " + arg;
-      return false;
-    }
-    if (!ok) {
-      *error = "bad value for " + arg + ": " + val;
-      return false;
-    }
-  }
-
-  if (noMatch) {
-    o->m_strBootFile.clear();
-    o->m_strLoaderFile.clear();
+  std::string configDir;
+  AddDeviceOptions(app, o, &noMatch, &configDir);
+  AddFlashOptions(app, o);
+  AddTimingOptions(app, o);
+  AddFaultOptions(app, o);
+  AddLogOptions(app, o);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    *help = app.help();
     return true;
+  } catch (const CLI::ParseError& e) {
+    *error = e.what();
+    return false;
   }
-  const bool defaultFolder = configDir.empty();
-  if (defaultFolder) configDir = ProgramFolder(argc > 0 ? argv[0] : nullptr) + "/config";
-  for (auto [file, name] : {std::pair{&o->m_strBootFile, "boot.bin"}, std::pair{&o->m_strLoaderFile, "flash.bin"}}) {
-    if (!file->empty()) continue;
-    const std::string candidate = configDir + "/" + name;
-    if (fs::exists(candidate)) {
-      *file = candidate;
-    } else if (!defaultFolder) {
-      *error = "no " + candidate;
-      return false;
-    }
-  }
-  return true;
+  return SettleImageFiles(o, noMatch, configDir, error);
 }
 
 bool LoadSimImages(const SimOptions& options, SimImages* images, std::string* error) {

@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
-#include <deque>
-#include <vector>
 
 namespace {
 
@@ -25,12 +23,6 @@ int64_t NowNs() {
       .count();
 }
 
-struct Timed {
-  int64_t dueNs;
-  uint8_t byte;
-  bool vanish;
-};
-
 }  // namespace
 
 int64_t SimNowUs() { return NowNs() / kNsPerUs; }
@@ -44,108 +36,113 @@ int64_t CSimRunner::ByteTimeNs() const {
 }
 
 void CSimRunner::Run(const std::atomic<bool>& stop, std::atomic<bool>* reset) {
-  std::deque<Timed> rx;  // received, waiting for their arrival time on the line
-  std::deque<Timed> tx;  // to send, each at the time its last bit leaves
-  int64_t rxLineFreeNs = 0;
-  int64_t txLineFreeNs = 0;
-  bool txBlocked = false;
-  bool exclusiveNoted = false;
-  int lineBaud = -1;
-  std::vector<uint8_t> buffer(8192);
-
   m_core.Start(NowNs() / kNsPerUs);
   while (!stop.load()) {
-    int64_t now = NowNs();
-    if (reset != nullptr && reset->exchange(false)) {
-      m_log.Line(now / kNsPerUs, "reset button pressed");
-      m_core.Reset(now / kNsPerUs);
-    }
-    if (m_opt.m_bClearExclusive && m_device.ClearExclusive() && !exclusiveNoted) {
-      exclusiveNoted = true;
-      m_log.Line(now / kNsPerUs, "the host opened the device exclusively; cleared so that it can reopen it");
-    }
-
-    if (m_opt.m_bBaudFromLine && m_device.LineBaud() != lineBaud) {
-      lineBaud = m_device.LineBaud();
-      m_log.Line(now / kNsPerUs, "line rate now %d baud", lineBaud);
-    }
-
-    // What the host wrote arrives one byte time after the other.
-    for (;;) {
-      const ssize_t n = ::read(m_device.MasterFd(), buffer.data(), buffer.size());
-      if (n <= 0) break;
-      const int64_t byteNs = ByteTimeNs();
-      for (ssize_t i = 0; i < n; ++i) {
-        rxLineFreeNs = std::max(rxLineFreeNs, now) + byteNs;
-        rx.push_back(Timed{byteNs > 0 ? rxLineFreeNs : now, buffer[static_cast<size_t>(i)], false});
-      }
-    }
-    size_t arrived = 0;
-    while (arrived < rx.size() && arrived < buffer.size() && rx[arrived].dueNs <= now + kSlackNs) {
-      buffer[arrived] = rx[arrived].byte;
-      ++arrived;
-    }
-    if (arrived > 0) {
-      m_core.Feed(buffer.data(), arrived, now / kNsPerUs);
-      rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(arrived));
-    }
-
-    m_core.SetLineBacklog(m_device.UnreadByHost() + tx.size());
+    const int64_t now = NowNs();
+    NoteLineEvents(now, reset);
+    TakeHostBytes(now);
+    m_core.SetLineBacklog(m_device.UnreadByHost() + m_tx.size());
     m_core.Advance(now / kNsPerUs);
-
-    // Schedule the chip's output on the line.
-    while (m_core.HasOutput()) {
-      SimTx out = m_core.TakeOutput();
-      const int64_t byteNs = ByteTimeNs();
-      txLineFreeNs = std::max(txLineFreeNs, now) + out.m_nPauseUs * kNsPerUs;
-      for (uint8_t byte : out.m_byData) {
-        txLineFreeNs += byteNs;
-        tx.push_back(Timed{txLineFreeNs, byte, false});
-      }
-      if (out.m_bVanish) tx.push_back(Timed{txLineFreeNs, 0, true});
-    }
-
-    // Send what is due.
-    size_t due = 0;
-    while (due < tx.size() && due < buffer.size() && !tx[due].vanish && tx[due].dueNs <= now + kSlackNs) {
-      buffer[due] = tx[due].byte;
-      ++due;
-    }
-    txBlocked = false;
-    if (due > 0) {
-      const ssize_t n = ::write(m_device.MasterFd(), buffer.data(), due);
-      const size_t written = n > 0 ? static_cast<size_t>(n) : 0;
-      tx.erase(tx.begin(), tx.begin() + static_cast<std::ptrdiff_t>(written));
-      txBlocked = written < due;
-    }
-    if (!tx.empty() && tx.front().vanish && tx.front().dueNs <= now + kSlackNs) {
-      // Written bytes reach the host's queue a moment later; only then does
-      // the count of unread bytes see them.
-      ::usleep(20'000);
-      const int64_t giveUp = NowNs() + kVanishGraceNs;
-      while (m_device.UnreadByHost() > 0 && NowNs() < giveUp && !stop.load()) ::usleep(2000);
-      m_log.Line(NowNs() / kNsPerUs, "device %s closed", m_device.Path().c_str());
-      m_device.Close();
-      return;
-    }
+    ScheduleChipOutput(now);
+    const size_t sent = SendDue(now);
+    if (VanishIfDue(now, stop)) return;
     // A line still sending is not a quiet line.
-    if (!tx.empty() || due > 0) m_core.NoteTxDone(now / kNsPerUs);
-    if (m_core.Finished() && tx.empty()) return;
+    if (!m_tx.empty() || sent > 0) m_core.NoteTxDone(now / kNsPerUs);
+    if (m_core.Finished() && m_tx.empty()) return;
+    SleepUntilDue(now);
+  }
+}
 
-    // Sleep until the next byte is due, the core has something timed to do,
-    // or the host writes.
-    int64_t wakeNs = now + kMaxSleepNs;
-    if (!rx.empty()) wakeNs = std::min(wakeNs, rx.front().dueNs);
-    if (!tx.empty() && !txBlocked) wakeNs = std::min(wakeNs, tx.front().dueNs);
-    const int64_t deadlineUs = m_core.NextDeadline();
-    if (deadlineUs >= 0) wakeNs = std::min(wakeNs, deadlineUs * kNsPerUs);
-    const int64_t waitNs = std::max<int64_t>(0, wakeNs - NowNs());
-    struct pollfd pfd {m_device.MasterFd(), static_cast<short>(POLLIN | (txBlocked ? POLLOUT : 0)), 0};
-    struct timespec ts {static_cast<time_t>(waitNs / 1'000'000'000), static_cast<long>(waitNs % 1'000'000'000)};
-    if (::ppoll(&pfd, 1, &ts, nullptr) > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0) {
-      // Cannot happen while our own descriptor of the host's end is open;
-      // do not spin if it does.
-      ::usleep(1000);
+void CSimRunner::NoteLineEvents(int64_t now, std::atomic<bool>* reset) {
+  if (reset != nullptr && reset->exchange(false)) {
+    m_log.Line(now / kNsPerUs, "reset button pressed");
+    m_core.Reset(now / kNsPerUs);
+  }
+  if (m_opt.m_bClearExclusive && m_device.ClearExclusive() && !m_bExclusiveNoted) {
+    m_bExclusiveNoted = true;
+    m_log.Line(now / kNsPerUs, "the host opened the device exclusively; cleared so that it can reopen it");
+  }
+  if (m_opt.m_bBaudFromLine && m_device.LineBaud() != m_nLineBaud) {
+    m_nLineBaud = m_device.LineBaud();
+    m_log.Line(now / kNsPerUs, "line rate now %d baud", m_nLineBaud);
+  }
+}
+
+void CSimRunner::TakeHostBytes(int64_t now) {
+  // What the host wrote arrives one byte time after the other.
+  for (;;) {
+    const ssize_t n = ::read(m_device.MasterFd(), m_buffer.data(), m_buffer.size());
+    if (n <= 0) break;
+    const int64_t byteNs = ByteTimeNs();
+    for (ssize_t i = 0; i < n; ++i) {
+      m_nRxLineFreeNs = std::max(m_nRxLineFreeNs, now) + byteNs;
+      m_rx.push_back(TimedByte{byteNs > 0 ? m_nRxLineFreeNs : now, m_buffer[static_cast<size_t>(i)], false});
     }
+  }
+  size_t arrived = 0;
+  while (arrived < m_rx.size() && arrived < m_buffer.size() && m_rx[arrived].dueNs <= now + kSlackNs) {
+    m_buffer[arrived] = m_rx[arrived].byte;
+    ++arrived;
+  }
+  if (arrived > 0) {
+    m_core.Feed(m_buffer.data(), arrived, now / kNsPerUs);
+    m_rx.erase(m_rx.begin(), m_rx.begin() + static_cast<std::ptrdiff_t>(arrived));
+  }
+}
+
+void CSimRunner::ScheduleChipOutput(int64_t now) {
+  while (m_core.HasOutput()) {
+    SimTx out = m_core.TakeOutput();
+    const int64_t byteNs = ByteTimeNs();
+    m_nTxLineFreeNs = std::max(m_nTxLineFreeNs, now) + out.m_nPauseUs * kNsPerUs;
+    for (uint8_t byte : out.m_byData) {
+      m_nTxLineFreeNs += byteNs;
+      m_tx.push_back(TimedByte{m_nTxLineFreeNs, byte, false});
+    }
+    if (out.m_bVanish) m_tx.push_back(TimedByte{m_nTxLineFreeNs, 0, true});
+  }
+}
+
+size_t CSimRunner::SendDue(int64_t now) {
+  size_t due = 0;
+  while (due < m_tx.size() && due < m_buffer.size() && !m_tx[due].vanish && m_tx[due].dueNs <= now + kSlackNs) {
+    m_buffer[due] = m_tx[due].byte;
+    ++due;
+  }
+  m_bTxBlocked = false;
+  if (due > 0) {
+    const ssize_t n = ::write(m_device.MasterFd(), m_buffer.data(), due);
+    const size_t written = n > 0 ? static_cast<size_t>(n) : 0;
+    m_tx.erase(m_tx.begin(), m_tx.begin() + static_cast<std::ptrdiff_t>(written));
+    m_bTxBlocked = written < due;
+  }
+  return due;
+}
+
+bool CSimRunner::VanishIfDue(int64_t now, const std::atomic<bool>& stop) {
+  if (m_tx.empty() || !m_tx.front().vanish || m_tx.front().dueNs > now + kSlackNs) return false;
+  // Written bytes reach the host's queue a moment later; only then does
+  // the count of unread bytes see them.
+  ::usleep(20'000);
+  const int64_t giveUp = NowNs() + kVanishGraceNs;
+  while (m_device.UnreadByHost() > 0 && NowNs() < giveUp && !stop.load()) ::usleep(2000);
+  m_log.Line(NowNs() / kNsPerUs, "device %s closed", m_device.Path().c_str());
+  m_device.Close();
+  return true;
+}
+
+void CSimRunner::SleepUntilDue(int64_t now) {
+  int64_t wakeNs = now + kMaxSleepNs;
+  if (!m_rx.empty()) wakeNs = std::min(wakeNs, m_rx.front().dueNs);
+  if (!m_tx.empty() && !m_bTxBlocked) wakeNs = std::min(wakeNs, m_tx.front().dueNs);
+  const int64_t deadlineUs = m_core.NextDeadline();
+  if (deadlineUs >= 0) wakeNs = std::min(wakeNs, deadlineUs * kNsPerUs);
+  const int64_t waitNs = std::max<int64_t>(0, wakeNs - NowNs());
+  struct pollfd pfd {m_device.MasterFd(), static_cast<short>(POLLIN | (m_bTxBlocked ? POLLOUT : 0)), 0};
+  struct timespec ts {static_cast<time_t>(waitNs / 1'000'000'000), static_cast<long>(waitNs % 1'000'000'000)};
+  if (::ppoll(&pfd, 1, &ts, nullptr) > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0) {
+    // Cannot happen while our own descriptor of the host's end is open;
+    // do not spin if it does.
+    ::usleep(1000);
   }
 }

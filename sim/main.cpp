@@ -39,42 +39,27 @@ std::string DescribePacing(const SimOptions& o) {
   return "instant";
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  SimOptions options;
-  bool help = false;
-  std::string error;
-  if (!ParseSimOptions(argc, argv, &options, &help, &error)) {
-    std::fprintf(stderr, "chipsim: %s\n(see chipsim --help)\n", error.c_str());
-    return 2;
-  }
-  if (help) {
-    std::fputs(SimUsage(), stdout);
-    return 0;
-  }
-
-  CSimLog log;
+// Everything the run needs that can fail before it starts; false with the
+// reason on stderr.
+bool SetUp(const SimOptions& options, CSimLog& log, SimImages& images, CFlashStore& flash, CPtyDevice& device) {
   log.SetVerbose(options.m_bVerbose);
   log.SetOrigin(SimNowUs());
   if (!options.m_strLogFile.empty() && !log.Open(options.m_strLogFile)) {
     std::fprintf(stderr, "chipsim: cannot write the log %s\n", options.m_strLogFile.c_str());
-    return 2;
+    return false;
   }
-  SimImages images;
-  CFlashStore flash;
-  CPtyDevice device;
+  std::string error;
   if (!LoadSimImages(options, &images, &error) || !flash.Open(options.m_strFlashFile, options.m_nFlashSize, &error) ||
       !device.Open(&error) || (!options.m_strLink.empty() && !device.Link(options.m_strLink, &error))) {
     std::fprintf(stderr, "chipsim: %s\n", error.c_str());
-    return 2;
+    return false;
   }
   for (uint32_t cell : options.m_badCells) flash.AddBadCell(cell);
-  InstallHandlers();
+  return true;
+}
 
-  std::printf("%s\n", device.Path().c_str());
-  std::fflush(stdout);
-
+void LogStart(CSimLog& log, const SimOptions& options, const SimImages& images, const CFlashStore& flash,
+              const CPtyDevice& device) {
   const int64_t now = SimNowUs();
   log.Line(now, "device %s%s%s", device.Path().c_str(), device.LinkPath().empty() ? "" : ", link ",
            device.LinkPath().c_str());
@@ -83,6 +68,32 @@ int main(int argc, char** argv) {
   log.Line(now, "boot block checked against %s; loader against %s",
            images.m_bCheckBoot ? options.m_strBootFile.c_str() : "(size only)",
            images.m_bCheckLoader ? options.m_strLoaderFile.c_str() : "(size only)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimOptions options;
+  std::string help;
+  std::string error;
+  if (!ParseSimOptions(argc, argv, &options, &help, &error)) {
+    std::fprintf(stderr, "chipsim: %s\n(see chipsim --help)\n", error.c_str());
+    return 2;
+  }
+  if (!help.empty()) {
+    std::fputs(help.c_str(), stdout);
+    return 0;
+  }
+
+  CSimLog log;
+  SimImages images;
+  CFlashStore flash;
+  CPtyDevice device;
+  if (!SetUp(options, log, images, flash, device)) return 2;
+  InstallHandlers();
+  std::printf("%s\n", device.Path().c_str());
+  std::fflush(stdout);
+  LogStart(log, options, images, flash, device);
 
   CChipCore core(options, images, flash, log);
   CSimRunner runner(core, device, options, log);

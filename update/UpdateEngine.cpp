@@ -7,16 +7,11 @@
 #include <utility>
 
 #include "core/Messages.h"
+#include "update/Protocol.h"
 #include "UpdateText.h"
 
 namespace {
-constexpr uint8_t BYTE_ACK = 'X';
-constexpr uint8_t BYTE_NAK = 'Y';
-constexpr uint8_t BYTE_ERASE_TICK = 'E';
-constexpr uint8_t BYTE_PROGRAM_TICK = 'P';
-constexpr uint8_t BYTE_UPDATE_REPLY = 0x18;  // the host's answer to the boot loader's request
-
-constexpr int64_t kTickBytes = 4096;  // bytes per 'E'/'P' tick and per dump acknowledge
+constexpr int64_t kTickBytes = FLASH_SECTOR_SIZE;  // bytes per 'E'/'P' tick and per dump acknowledge
 constexpr int32_t kNakLimit = 10;
 constexpr int32_t kAckTimeoutLimit = 10;
 constexpr uint32_t kLoaderBaud = 115200;

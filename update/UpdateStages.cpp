@@ -7,12 +7,11 @@
 
 #include "core/Messages.h"
 #include "update/Frame.h"
+#include "update/Protocol.h"
 #include "update/UpdateEngine.h"
 #include "UpdateText.h"
 
 namespace {
-constexpr size_t kBootImageSize = 2048;
-constexpr uint8_t kBootFill = 0x55;
 constexpr size_t kPieceSize = 4096;  // loader pieces and image chunks
 
 // The pause after writing n bytes of loader data or of a frame.
@@ -80,11 +79,11 @@ void CUpdateEngine::SendBootImage() {
     return;
   }
   // The block has room for 2048 bytes; a longer image would reach the chip cut.
-  if (size > kBootImageSize) {
-    FailFile(FormatText("\nboot file %s is %llu bytes, more than %zu.", path.c_str(), Ull(size), kBootImageSize));
+  if (size > BOOT_BLOCK_SIZE) {
+    FailFile(FormatText("\nboot file %s is %llu bytes, more than %zu.", path.c_str(), Ull(size), BOOT_BLOCK_SIZE));
     return;
   }
-  std::vector<uint8_t> block(kBootImageSize, kBootFill);
+  std::vector<uint8_t> block(BOOT_BLOCK_SIZE, BOOT_BLOCK_FILL);
   size_t got = 0;
   if (!m_deps.files.ReadAt(path, 0, block.data(), static_cast<size_t>(size), got, error)) {
     FailFile("\ncan't read boot file " + path + ": " + error);
@@ -100,7 +99,7 @@ void CUpdateEngine::SendBootImage() {
 
 void CUpdateEngine::SendChipSettings() {
   const UpdateSettings& s = m_settings;
-  const uint8_t block[10] = {
+  const uint8_t block[CHIP_SETTINGS_SIZE] = {
       static_cast<uint8_t>(s.m_nChipParam0), static_cast<uint8_t>(s.m_nChipModel),
       static_cast<uint8_t>(s.m_nRamParam0),  static_cast<uint8_t>(s.m_nRamParam1),
       static_cast<uint8_t>(s.m_nSdramSize),  static_cast<uint8_t>(s.m_nXtal),
@@ -128,7 +127,7 @@ void CUpdateEngine::SendLoaderLength() {
     return;
   }
   m_nLoaderSize = size;
-  uint8_t block[4];
+  uint8_t block[LOADER_LENGTH_SIZE];
   PutBigEndian32(block, static_cast<uint32_t>(size));
   WriteBytes(block, sizeof block);
   m_nStage = STAGE_LOADER_BODY;

@@ -5,6 +5,7 @@
 #include "core/Messages.h"
 #include "core/Requests.h"
 #include "comm/MsgThread.h"
+#include "tests/support/RecordingView.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -20,13 +21,14 @@ public:
   std::vector<std::string> calls;
 };
 
-class TestView : public CHeadlessView {
+// The command line's control state (captions, enabled flags); the recording
+// view in front of it takes the log lines.
+class HeadlessControls : public CHeadlessView {
 public:
-  TestView() : CHeadlessView(0) {}
-  void AppendLogLine(const std::string& text) override { log.push_back(text); }
+  HeadlessControls() : CHeadlessView(0) {}
+  void AppendLogLine(const std::string&) override {}
   void AppendConsoleChar(char) override {}
   void ShowMessageBox(const std::string&, const std::string&) override {}
-  std::vector<std::string> log;
 };
 
 class DlgLogicTest : public ::testing::Test {
@@ -47,7 +49,8 @@ protected:
   TempDir dir;
   CDumpApp app;
   CSettingsModel model{CConfigFile::InFolder(dir.Path())};
-  TestView view;
+  HeadlessControls controls;
+  CRecordingView view{{}, &controls};
   RecordingTimers timers;
   CDlgLogic logic{app, model, view, timers};
   std::shared_ptr<CMessageQueue> worker = std::make_shared<CMessageQueue>();
@@ -127,9 +130,9 @@ TEST_F(DlgLogicTest, LinkStartsWithASnapshotAndStopReopensAClosedPort) {
   EXPECT_EQ(snapshot->m_nAct, ACT_ERASE);
   EXPECT_EQ(snapshot->m_nFlashModel, 3);
   EXPECT_EQ(timers.calls, (std::vector<std::string>{"set 1 100"}));
-  for (int id : CDlgLogic::kSettingsControls) EXPECT_FALSE(view.IsEnabled(id)) << id;
-  EXPECT_TRUE(view.IsEnabled(ctl::PORT_LIST));  // the worker's business, not Link's
-  EXPECT_EQ(view.log.back(), "Begin updating now.\n");
+  for (int id : CDlgLogic::kSettingsControls) EXPECT_FALSE(controls.IsEnabled(id)) << id;
+  EXPECT_TRUE(controls.IsEnabled(ctl::PORT_LIST));  // the worker's business, not Link's
+  EXPECT_EQ(view.logs.back(), "Begin updating now.\n");
   EXPECT_EQ(CConfigFile::InFolder(dir.Path()).ReadSetting().port, 1);
 
   // The worker closed the port after a failed reopen: the stop sequence
@@ -143,7 +146,7 @@ TEST_F(DlgLogicTest, LinkStartsWithASnapshotAndStopReopensAClosedPort) {
   EXPECT_EQ(sent[1].message, WM_PORT_OPEN);
   EXPECT_EQ(std::any_cast<PortOpenRequest>(sent[1].payload).settingsText, "57600,N,8,1");
   EXPECT_EQ(timers.calls, (std::vector<std::string>{"kill 1", "kill 2"}));
-  for (int id : CDlgLogic::kSettingsControls) EXPECT_TRUE(view.IsEnabled(id)) << id;
+  for (int id : CDlgLogic::kSettingsControls) EXPECT_TRUE(controls.IsEnabled(id)) << id;
 
   // A front end that ends with the update does not open the port again.
   logic.SetReopenOnStop(false);
@@ -167,7 +170,7 @@ TEST_F(DlgLogicTest, RefusedLinkLogsOnlyAndStillCaptures) {
   model.m_sel.m_nActSel = ACT_DUMP;
   model.m_sel.m_nBaseSel = {0, 1, 0};
   EXPECT_FALSE(logic.OnLink());
-  EXPECT_EQ(view.log, (std::vector<std::string>{"Please open com port.\n"}));
+  EXPECT_EQ(view.logs, (std::vector<std::string>{"Please open com port.\n"}));
   EXPECT_EQ(app.m_settings.m_nBase, 0x10000);
   EXPECT_TRUE(Drain().empty());
   EXPECT_TRUE(timers.calls.empty());

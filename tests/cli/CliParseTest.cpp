@@ -4,14 +4,13 @@
 
 namespace {
 
+// The syntax itself is ParseDecOrHex32's (tests/core/NumbersTest.cpp): a
+// leading 0 stays decimal, "0x" needs digits, nothing past 32 bits.
 TEST(CliNumbers, DecimalOrHexadecimalThirtyTwoBits) {
-  EXPECT_EQ(ParseCliNumber("0"), 0u);
   EXPECT_EQ(ParseCliNumber("4096"), 4096u);
-  EXPECT_EQ(ParseCliNumber("0x10000"), 0x10000u);
+  EXPECT_EQ(ParseCliNumber("010"), 10u);
   EXPECT_EQ(ParseCliNumber("0XfFfFfFfF"), 0xFFFFFFFFu);
-  EXPECT_FALSE(ParseCliNumber("4294967296"));
-  EXPECT_FALSE(ParseCliNumber("0x100000000"));
-  for (const char* bad : {"", "-1", "+5", "12x", "0x", "1e3", " 7", "0x1G", "010z"}) EXPECT_FALSE(ParseCliNumber(bad)) << bad;
+  for (const char* bad : {"", "0x", "0x100000000", " 7"}) EXPECT_FALSE(ParseCliNumber(bad)) << bad;
 }
 
 TEST(CliNumbers, ListChoiceByTextOrPosition) {

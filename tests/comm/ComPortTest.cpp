@@ -3,13 +3,13 @@
 #include "core/Messages.h"
 #include "comm/MsgThread.h"
 #include "tests/comm/PtyPair.h"
+#include "tests/support/Bytes.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <future>
 #include <numeric>
 #include <optional>
@@ -20,12 +20,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<uint8_t> Pattern(size_t n, uint32_t seed = 7) {
-  std::vector<uint8_t> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i * 131 + seed + i / 251) & 0xFF);
-  return v;
-}
 
 class ComPortTest : public ::testing::Test {
 protected:
@@ -92,16 +86,12 @@ TEST_F(ComPortTest, OpensExclusivelyClosesTwiceAndReopens) {
 }
 
 TEST_F(ComPortTest, RefusesNonTerminals) {
-  const auto file = std::filesystem::temp_directory_path() / "tq_comport_plain_file";
-  std::ofstream(file) << "data";
-  m_port.SetPortName(file.string());
+  TempDir dir;
+  const std::string file = dir.Write("plain_file", "data");
+  m_port.SetPortName(file);
   EXPECT_FALSE(m_port.OpenPort());
   EXPECT_EQ(m_port.LastError(), ENOTTY);
-  std::ifstream in(file);
-  std::string content;
-  in >> content;
-  EXPECT_EQ(content, "data");
-  std::filesystem::remove(file);
+  EXPECT_EQ(TempDir::Read(file), "data");
 }
 
 TEST_F(ComPortTest, PortNumbersNameTtySAndOutOfRangeIsRefused) {

@@ -1,10 +1,10 @@
 #include "comm/SerialPorts.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -14,14 +14,9 @@ namespace {
 class SerialPortsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    m_root = fs::temp_directory_path() / ("tq_ports_" + std::to_string(getpid()));
-    fs::remove_all(m_root);
-    m_sys = m_root / "sys";
-    m_dev = m_root / "dev";
     fs::create_directories(m_sys / "class" / "tty");
     fs::create_directories(m_dev / "serial" / "by-id");
   }
-  void TearDown() override { fs::remove_all(m_root); }
 
   void Write(const fs::path& file, const std::string& text) {
     fs::create_directories(file.parent_path());
@@ -38,7 +33,10 @@ protected:
     Write(m_dev / name, "");
   }
 
-  fs::path m_root, m_sys, m_dev;
+  TempDir m_dir;
+  fs::path m_root = m_dir.Path();
+  fs::path m_sys = m_root / "sys";
+  fs::path m_dev = m_root / "dev";
 };
 
 TEST_F(SerialPortsTest, ListsPresentPortsWithUsbDetailsInNaturalOrder) {

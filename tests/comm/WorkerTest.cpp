@@ -5,52 +5,17 @@
 #include "core/Requests.h"
 #include "comm/UIThread.h"
 #include "tests/comm/PtyPair.h"
+#include "tests/support/RecordingView.h"
 #include "tests/support/TempDir.h"
 #include "comm/FileAccess.h"
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <dirent.h>
-#include <mutex>
 
 using namespace std::chrono_literals;
 
 namespace {
-
-// Records every call in order; the test waits for the calls it expects.
-class RecordingView : public IDlgView {
-public:
-  void AppendLogLine(const std::string& text) override { Add("log " + text); }
-  void AppendConsoleChar(char ch) override { Add(std::string("char ") + ch); }
-  void SetControlText(int id, const std::string& text) override { Add("text " + std::to_string(id) + " " + text); }
-  void EnableControl(int id, bool enable) override { Add("enable " + std::to_string(id) + " " + (enable ? "1" : "0")); }
-  void ShowMessageBox(const std::string& text, const std::string& caption) override { Add("box " + text + "|" + caption); }
-  void PostWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) override {
-    Add("post " + std::to_string(msg) + " " + std::to_string(wParam) + " " + std::to_string(lParam));
-  }
-
-  // Waits until `count` events have come in all, and returns them and clears.
-  std::vector<std::string> Take(size_t count, std::chrono::milliseconds limit = 5s) {
-    std::unique_lock lock(m_mutex);
-    m_cv.wait_for(lock, limit, [&] { return m_events.size() >= count; });
-    auto out = std::move(m_events);
-    m_events.clear();
-    return out;
-  }
-
-private:
-  void Add(std::string e) {
-    {
-      std::lock_guard lock(m_mutex);
-      m_events.push_back(std::move(e));
-    }
-    m_cv.notify_all();
-  }
-  std::mutex m_mutex;
-  std::condition_variable m_cv;
-  std::vector<std::string> m_events;
-};
 
 class NoBatch : public IBatchSource {
 public:
@@ -58,10 +23,10 @@ public:
   BatchEntry Entry(int32_t) override { return {}; }
 };
 
-const std::vector<std::string> kOpened = {"text 1012 Close", "enable 1002 0", "enable 1003 0", "enable 1005 0",
-                                          "enable 1004 0",   "enable 1006 0", "enable 1017 1", "enable 1029 1"};
-const std::vector<std::string> kClosed = {"text 1012 Open", "enable 1002 1", "enable 1003 1", "enable 1005 1",
-                                          "enable 1004 1",  "enable 1006 1", "enable 1017 0", "enable 1029 0"};
+const std::vector<std::string> kOpened = {"text:1012=Close", "enable:1002=0", "enable:1003=0", "enable:1005=0",
+                                          "enable:1004=0",   "enable:1006=0", "enable:1017=1", "enable:1029=1"};
+const std::vector<std::string> kClosed = {"text:1012=Open", "enable:1002=1", "enable:1003=1", "enable:1005=1",
+                                          "enable:1004=1",  "enable:1006=1", "enable:1017=0", "enable:1029=0"};
 
 size_t ThreadCount() {
   size_t n = 0;
@@ -94,7 +59,7 @@ protected:
 
   CPtyPair pty;
   TempDir dir;
-  RecordingView view;
+  CRecordingView view;
   CPosixFileAccess files;
   NoBatch batch;
   std::atomic<uint32_t> publishedId{0};
@@ -120,7 +85,7 @@ TEST_F(WorkerTest, OutOfRangeOpenClosesTheOpenPortFirstThenRefuses) {
   ASSERT_EQ(view.Take(kOpened.size()), kOpened);
   for (int32_t bad : {0, 1025}) {
     Open(bad);
-    EXPECT_EQ(view.Take(2), (std::vector<std::string>{"box Can't open port!|Error", "text 1012 Open"}));
+    EXPECT_EQ(view.Take(2), (std::vector<std::string>{"box:Can't open port!/Error", "text:1012=Open"}));
   }
   // The port was closed by the first refused request: another holder can take it now.
   CComPort other;
@@ -129,7 +94,7 @@ TEST_F(WorkerTest, OutOfRangeOpenClosesTheOpenPortFirstThenRefuses) {
   other.ClosePort();
   // A bad settings text fails the open too.
   Open(5, "fast,Q,9,3");
-  EXPECT_EQ(view.Take(2), (std::vector<std::string>{"box Can't open port!|Error", "text 1012 Open"}));
+  EXPECT_EQ(view.Take(2), (std::vector<std::string>{"box:Can't open port!/Error", "text:1012=Open"}));
 }
 
 TEST_F(WorkerTest, ReceivedBytesReachTheUpdateOnlyFromItsOwnPort) {
@@ -137,14 +102,14 @@ TEST_F(WorkerTest, ReceivedBytesReachTheUpdateOnlyFromItsOwnPort) {
   Open(5);
   ASSERT_EQ(view.Take(kOpened.size()), kOpened);
   PostThreadMessage(publishedId, WM_UPDATE_START, 14, 1, UpdateSettings{});
-  EXPECT_EQ(view.Take(1), (std::vector<std::string>{"enable 1017 0"}));
+  EXPECT_EQ(view.Take(1), (std::vector<std::string>{"enable:1017=0"}));
   // Console text from the chip: shown character by character.
   ASSERT_TRUE(pty.Send("ab"));
-  EXPECT_EQ(view.Take(2), (std::vector<std::string>{"char a", "char b"}));
+  EXPECT_EQ(view.Take(2), (std::vector<std::string>{"con:a", "con:b"}));
   // A notification naming another port reads nothing.
   PostThreadMessage(publishedId, WM_COMM_RXCHAR, 6, 0);
   PostThreadMessage(publishedId, WM_UPDATE_TICK, 1, 2);
-  EXPECT_EQ(view.Take(1), (std::vector<std::string>{"char >"}));
+  EXPECT_EQ(view.Take(1), (std::vector<std::string>{"con:>"}));
   // The chip's request is answered with 0x18 on the line.
   ASSERT_TRUE(pty.Send("X"));
   auto answer = pty.Receive(1, 3s);
@@ -176,7 +141,7 @@ TEST_F(WorkerTest, FarEndVanishingIsReportedAndThePortCloses) {
   pty.CloseMaster();
   auto events = view.Take(1 + kClosed.size());
   ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events[0].rfind("log \nThe port went away", 0), 0u) << events[0];
+  EXPECT_EQ(events[0].rfind("log:\nThe port went away", 0), 0u) << events[0];
   EXPECT_EQ(std::vector<std::string>(events.begin() + 1, events.end()), kClosed);
 }
 

@@ -10,17 +10,6 @@
 
 namespace {
 
-Bytes ReadBytes(const std::string& path) {
-  const std::string s = TempDir::Read(path);
-  return Bytes(s.begin(), s.end());
-}
-
-Bytes Pattern(size_t n, uint8_t seed) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-  return b;
-}
-
 class ChipCoreTest : public ::testing::Test {
 protected:
   ChipCoreTest() {
@@ -48,8 +37,8 @@ protected:
   void Send(const Bytes& b) { m_line->Send(b); }
 
   TempDir m_dir;
-  Bytes m_boot = ReadBytes(TQ_SOURCE_DIR "/config/boot.bin");
-  Bytes m_loader = ReadBytes(TQ_SOURCE_DIR "/config/flash.bin");
+  Bytes m_boot = TempDir::ReadBytes(TQ_SOURCE_DIR "/config/boot.bin");
+  Bytes m_loader = TempDir::ReadBytes(TQ_SOURCE_DIR "/config/flash.bin");
   SimOptions m_opt;
   SimImages m_images;
   CSimLog m_log;
@@ -172,7 +161,7 @@ TEST_F(ChipCoreTest, FramesOfTheWrongTypeSizeOrRangeAreRefused) {
 TEST_F(ChipCoreTest, ShortBootBlockIsRefusedWhenTheLineGoesQuiet) {
   Start();
   ASSERT_EQ(m_host->Answer(), 'X');
-  Send({kSync});
+  Send({BYTE_UPDATE_REPLY});
   Bytes block = CScriptedHost::BootBlock(m_boot);
   block.resize(2000);
   Send(block);
@@ -186,7 +175,7 @@ TEST_F(ChipCoreTest, ShortBootBlockIsRefusedWhenTheLineGoesQuiet) {
 TEST_F(ChipCoreTest, BootBlockMustCarryTheImageAndItsFill) {
   Start();
   ASSERT_EQ(m_host->Answer(), 'X');
-  Send({kSync});
+  Send({BYTE_UPDATE_REPLY});
   Bytes block = CScriptedHost::BootBlock(m_boot);
   block[2047] = 0x00;  // fill damaged
   Send(block);
@@ -201,10 +190,10 @@ TEST_F(ChipCoreTest, BootBlockMustCarryTheImageAndItsFill) {
 TEST_F(ChipCoreTest, WrongLoaderLengthIsRefusedAtEveryBodySend) {
   Start();
   ASSERT_EQ(m_host->Answer(), 'X');
-  Send({kSync});
+  Send({BYTE_UPDATE_REPLY});
   Send(CScriptedHost::BootBlock(m_boot));
   ASSERT_EQ(m_host->Answer(), 'X');
-  Send(Bytes(kChipSettingsSize, 0));
+  Send(Bytes(CHIP_SETTINGS_SIZE, 0));
   Send({0x00, 0x00, 0x27, 0x0F});  // 9999, the loader has 10000
   EXPECT_EQ(m_core->ChecksFailed(), 1);
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -229,7 +218,7 @@ TEST_F(ChipCoreTest, ExpectedChipSettingsAreChecked) {
   EXPECT_TRUE(m_host->Download(m_boot, m_loader, m_opt.m_byExpectSettings));
   EXPECT_EQ(m_core->ChecksFailed(), 0);
   m_core->Reset(m_line->NowUs());
-  EXPECT_TRUE(m_host->Download(m_boot, m_loader, Bytes(kChipSettingsSize, 0)));
+  EXPECT_TRUE(m_host->Download(m_boot, m_loader, Bytes(CHIP_SETTINGS_SIZE, 0)));
   EXPECT_EQ(m_core->ChecksFailed(), 1);
 }
 
@@ -313,7 +302,7 @@ TEST_F(ChipCoreTest, RequestRepeatsUntilSyncButNotWhileUnread) {
   m_core->SetLineBacklog(0);
   m_line->Wait(100);
   EXPECT_EQ(m_line->Drain(), Bytes{'X'});
-  Send({kSync});
+  Send({BYTE_UPDATE_REPLY});
   m_line->Wait(500);
   EXPECT_EQ(m_line->Drain(), Bytes{});
 }
@@ -344,9 +333,9 @@ TEST_F(ChipCoreTest, LineFaultsRepeatWithTheSeed) {
     CChipCore core(opt, m_images, m_flash, m_log);
     CCoreLine line(core);
     line.Start();
-    line.Send({kSync});
+    line.Send({BYTE_UPDATE_REPLY});
     line.Send(CScriptedHost::BootBlock(m_boot));
-    line.Send(Bytes(kChipSettingsSize, 0));
+    line.Send(Bytes(CHIP_SETTINGS_SIZE, 0));
     line.Send({0x00, 0x00, 0x27, 0x10});
     line.Send(m_loader);
     line.Send(CScriptedHost::ControlInfo(2, 0, 4000));
@@ -415,38 +404,6 @@ TEST(FlashStoreTest, ProgrammingOnlyClearsBitsAndRangesStayInside) {
   EXPECT_FALSE(flash.Read(8190, &got, 3));
   EXPECT_FALSE(flash.Erase(4096, 4097));
   EXPECT_EQ(TempDir::Read(dir.File("flash.bin")).size(), 8192u);
-}
-
-// ------------------------------------------------------------ command line
-
-TEST(SimOptionsTest, FaultsAndImagesFromTheCommandLine) {
-  TempDir dir;
-  dir.Write("boot.bin", "b");
-  dir.Write("flash.bin", "l");
-  const char* argv[] = {"chipsim", "--config", dir.Path().c_str(), "--nak", "data:3", "--silent", "erase",
-                        "--vanish", "program:100", "--baud", "line", "--corrupt", "0.25"};
-  SimOptions o;
-  bool help = false;
-  std::string error;
-  ASSERT_TRUE(ParseSimOptions(13, const_cast<char**>(argv), &o, &help, &error)) << error;
-  EXPECT_EQ(o.m_strBootFile, dir.File("boot.bin"));
-  EXPECT_EQ(o.m_strLoaderFile, dir.File("flash.bin"));
-  EXPECT_EQ(o.m_nNak[static_cast<size_t>(SimStage::Data)], 3);
-  EXPECT_EQ(o.m_nSilent[static_cast<size_t>(SimStage::Erase)], -1);
-  EXPECT_EQ(o.m_vanishStage, SimStage::Program);
-  EXPECT_EQ(o.m_nVanishAfter, 100);
-  EXPECT_TRUE(o.m_bBaudFromLine);
-  EXPECT_DOUBLE_EQ(o.m_fCorruptRx, 0.25);
-
-  for (std::vector<const char*> bad : {std::vector<const char*>{"chipsim", "--nak", "settings:1"},
-                                       {"chipsim", "--vanish", "boot:1"},
-                                       {"chipsim", "--corrupt", "1.5"},
-                                       {"chipsim", "--config", "/nonexistent"},
-                                       {"chipsim", "--repeat"}}) {
-    SimOptions ignored;
-    EXPECT_FALSE(ParseSimOptions(static_cast<int>(bad.size()), const_cast<char**>(bad.data()), &ignored, &help, &error))
-        << bad[1];
-  }
 }
 
 }  // namespace

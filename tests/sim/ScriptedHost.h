@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "sim/ChipCore.h"
+#include "tests/support/Bytes.h"
 #include "update/Frame.h"
-
-using Bytes = std::vector<uint8_t>;
+#include "update/Protocol.h"
 
 class CLine {
 public:
@@ -154,16 +154,16 @@ public:
     return Frame(FRAME_CONTROL_INFO, p);
   }
   static Bytes BootBlock(const Bytes& boot) {
-    Bytes block(kBootBlockSize, 0x55);
+    Bytes block(BOOT_BLOCK_SIZE, 0x55);
     std::copy(boot.begin(), boot.end(), block.begin());
     return block;
   }
 
   // Request, boot block, settings, reopen, loader length and body; true
   // when every acknowledge came.
-  bool Download(const Bytes& boot, const Bytes& loader, const Bytes& settings = Bytes(kChipSettingsSize, 0)) {
+  bool Download(const Bytes& boot, const Bytes& loader, const Bytes& settings = Bytes(CHIP_SETTINGS_SIZE, 0)) {
     if (Answer() != 'X') return false;
-    m_line.Send({kSync});
+    m_line.Send({BYTE_UPDATE_REPLY});
     m_line.Send(BootBlock(boot));
     if (Answer() != 'X') return false;
     m_line.Send(settings);

@@ -1,5 +1,7 @@
-// Runs a program of the build as a child process, with its output captured
-// in files, for tests that drive the executables end to end.
+// Child processes for tests: a program of the build with its output
+// captured in files, for tests that drive the executables end to end; and a
+// piece of the test run in a child of its own, for checks that change the
+// process (its user, say).
 #pragma once
 
 #include "tests/support/TempDir.h"
@@ -8,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -88,3 +91,14 @@ private:
   int m_status = -1;
   std::string m_out, m_err;
 };
+
+// Runs `body` in a forked child and returns its result as the child's exit
+// status (0 to 255), or -1 when the child did not end normally.
+inline int RunInChildProcess(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  if (pid < 0) return -1;
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}

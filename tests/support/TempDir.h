@@ -1,6 +1,7 @@
 // A temporary folder for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +40,10 @@ public:
   static std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static std::vector<uint8_t> ReadBytes(const std::string& path) {
+    const std::string text = Read(path);
+    return std::vector<uint8_t>(text.begin(), text.end());
   }
 
 private:

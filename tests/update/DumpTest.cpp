@@ -1,15 +1,8 @@
 // Dump-receive mode and the dump file: exact contents, the host's 'X' every
 // 4096 bytes, restarts, and what is left on disk when a dump is cut short.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-#include "tests/update/EngineFixture.h"
 #include "comm/FileAccess.h"
+#include "tests/support/TempDir.h"
+#include "tests/update/EngineFixture.h"
 
 namespace {
 
@@ -175,24 +168,15 @@ TEST_F(DumpTest, ShutdownFlushesTheDumpWithoutTouchingTheWindow) {
 class RealDumpTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/tq_dump_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-    std::ofstream(dir + "/boot.bin", std::ios::binary).write("boot", 4);
-    std::ofstream(dir + "/flash.bin", std::ios::binary).write("loader", 6);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-
-  Bytes FileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    temp.Write("boot.bin", "boot");
+    temp.Write("flash.bin", "loader");
   }
 
   // Dumps `sent` bytes of a range of `length` and stops.
   Bytes DumpThenStop(int32_t length, size_t sent) {
     Trace trace;
     FakePort port{trace};
-    FakeView view{trace};
+    CRecordingView view{Into(trace)};
     FakeClock clock{trace};
     FakeBatch batch;
     CPosixFileAccess files;
@@ -212,22 +196,23 @@ protected:
     return data;
   }
 
-  std::string dir;
+  TempDir temp;
+  const std::string dir = temp.Path();
   int acks = 0;
 };
 
 TEST_F(RealDumpTest, FilesHoldExactlyTheRange) {
   Bytes data = DumpThenStop(5000, 5000);
-  EXPECT_EQ(FileBytes(dir + "/dump.bin"), data);
+  EXPECT_EQ(TempDir::ReadBytes(temp.File("dump.bin")), data);
   EXPECT_EQ(acks, 1);
   data = DumpThenStop(8192, 8192);
-  EXPECT_EQ(FileBytes(dir + "/dump.bin"), data);
+  EXPECT_EQ(TempDir::ReadBytes(temp.File("dump.bin")), data);
   EXPECT_EQ(acks, 2);
 }
 
 TEST_F(RealDumpTest, DumpCutShortStaysOnDisk) {
   const Bytes data = DumpThenStop(100000, 70001);
-  EXPECT_EQ(FileBytes(dir + "/dump.bin"), data);
+  EXPECT_EQ(TempDir::ReadBytes(temp.File("dump.bin")), data);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// A scripted chip for the update engine: fakes for the port, the view, the
-// clock, the files and the batch list, all writing into one ordered trace,
-// and a fixture that drives the engine byte by byte.
+// A scripted chip for the update engine: fakes for the port, the clock, the
+// files and the batch list and a recording view, all writing into one
+// ordered trace, and a fixture that drives the engine byte by byte.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,24 +13,9 @@
 #include <vector>
 
 #include "core/Messages.h"
+#include "tests/support/Bytes.h"
+#include "tests/support/RecordingView.h"
 #include "update/UpdateEngine.h"
-
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes B(std::initializer_list<int> values) {
-  Bytes out;
-  for (int v : values) out.push_back(static_cast<uint8_t>(v));
-  return out;
-}
-
-inline Bytes S(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// Bytes 0, 1, 2, ... wrapping at 251, so chunks and pieces are told apart.
-inline Bytes Pattern(size_t n, uint8_t seed = 0) {
-  Bytes out(n);
-  for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((i + seed) % 251);
-  return out;
-}
 
 struct Trace {
   std::vector<std::string> events;
@@ -66,58 +51,13 @@ public:
   bool reopenResult = true;
 };
 
-struct Posted {
-  uint32_t msg;
-  uint32_t wParam;
-  int32_t lParam;
-  bool operator==(const Posted&) const = default;
-};
-
-class FakeView : public IDlgView {
-public:
-  explicit FakeView(Trace& t) : trace(t) {}
-  void AppendLogLine(const std::string& text) override {
-    logs.push_back(text);
-    trace.Add("log:" + text);
-  }
-  void AppendConsoleChar(char ch) override {
-    console.push_back(ch);
-    trace.Add(std::string("con:") + ch);
-  }
-  void SetControlText(int id, const std::string& text) override {
-    trace.Add("text:" + std::to_string(id) + "=" + text);
-  }
-  void EnableControl(int id, bool enable) override {
-    trace.Add("enable:" + std::to_string(id) + "=" + (enable ? "1" : "0"));
-  }
-  void ShowMessageBox(const std::string& text, const std::string& caption) override {
-    trace.Add("box:" + text + "/" + caption);
-  }
-  void PostWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) override {
-    posts.push_back({msg, wParam, lParam});
-    trace.Add("post:" + std::to_string(msg) + "," + std::to_string(wParam) + "," + std::to_string(lParam));
-  }
-  std::vector<int32_t> Progress() const {
-    std::vector<int32_t> out;
-    for (const Posted& p : posts)
-      if (p.msg == WM_UPDATE_PROGRESS) out.push_back(p.lParam);
-    return out;
-  }
-  int Count(uint32_t msg) const {
-    int n = 0;
-    for (const Posted& p : posts) n += p.msg == msg;
-    return n;
-  }
-  Trace& trace;
-  std::vector<std::string> logs;
-  std::string console;
-  std::vector<Posted> posts;
-};
-
-inline const std::string kEndEvent = "post:" + std::to_string(WM_UPDATE_END) + ",1,1";
-inline std::string TimerEvent(uint32_t id, int32_t ms) {
-  return "post:" + std::to_string(WM_UPDATE_TIMER) + "," + std::to_string(id) + "," + std::to_string(ms);
+// A recording view whose events also go into the trace.
+inline CRecordingView::Listener Into(Trace& trace) {
+  return [&trace](const std::string& event) { trace.Add(event); };
 }
+
+inline const std::string kEndEvent = PostEvent(WM_UPDATE_END, 1, 1);
+inline std::string TimerEvent(uint32_t id, int32_t ms) { return PostEvent(WM_UPDATE_TIMER, id, ms); }
 
 class FakeClock : public IUpdateClock {
 public:
@@ -291,9 +231,7 @@ protected:
   void Clear() {
     trace.events.clear();
     port.writes.clear();
-    view.logs.clear();
-    view.console.clear();
-    view.posts.clear();
+    view.Clear();
     clock.waits.clear();
     observer.outcomes.clear();
   }
@@ -317,7 +255,7 @@ protected:
 
   Trace trace;
   FakePort port{trace};
-  FakeView view{trace};
+  CRecordingView view{Into(trace)};
   FakeClock clock{trace};
   MemFiles files;
   FakeBatch batch;

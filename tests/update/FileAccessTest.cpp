@@ -1,37 +1,20 @@
 // The POSIX file access: sizes and reads by name, and the buffered dump file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-#include "tests/update/EngineFixture.h"
 #include "comm/FileAccess.h"
+#include "tests/support/TempDir.h"
+#include "tests/update/EngineFixture.h"
 
 namespace {
 
 class FileAccessTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/tq_files_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
+  void Put(const std::string& name, const Bytes& data) { temp.WriteBytes(name, data); }
+  Bytes Get(const std::string& name) { return TempDir::ReadBytes(temp.File(name)); }
 
-  void Put(const std::string& name, const Bytes& data) {
-    std::ofstream(dir + "/" + name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-  }
-  Bytes Get(const std::string& name) {
-    std::ifstream in(dir + "/" + name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-
-  std::string dir;
+  TempDir temp;
+  const std::string dir = temp.Path();
   CPosixFileAccess files;
   std::string error;
 };

@@ -77,8 +77,8 @@ TEST_F(OperationTest, TenThousandByteImageIsSentErasedAndProgrammed) {
   EXPECT_EQ(view.Count(WM_UPDATE_TIMER), 3 + 3);  // (2, 2000) per chunk, (2, 0) per acknowledge
   // The timer stopped by the last acknowledge is not restarted.
   const auto lastTimer = std::find_if(view.posts.rbegin(), view.posts.rend(),
-                                      [](const Posted& p) { return p.msg == WM_UPDATE_TIMER; });
-  EXPECT_EQ(*lastTimer, (Posted{WM_UPDATE_TIMER, ID_TIMER_ACK, 0}));
+                                      [](const PostedMessage& p) { return p.msg == WM_UPDATE_TIMER; });
+  EXPECT_EQ(*lastTimer, (PostedMessage{WM_UPDATE_TIMER, ID_TIMER_ACK, 0}));
   EXPECT_EQ(engine.Stage(), STAGE_ERASE);
 
   Feed("EEX");

@@ -110,7 +110,7 @@ TEST_F(RetryTest, NegativeAcknowledgeResendsTheChunkWithoutCountingATimeout) {
   Clear();
   Feed("Y");
   EXPECT_EQ(port.writes, std::vector<Bytes>{chunk});
-  EXPECT_EQ(view.posts.back(), (Posted{WM_UPDATE_TIMER, ID_TIMER_ACK, 2000}));
+  EXPECT_EQ(view.posts.back(), (PostedMessage{WM_UPDATE_TIMER, ID_TIMER_ACK, 2000}));
   AckTimeout();
   EXPECT_EQ(TimeoutLines(), std::vector<std::string>{"Ack TimerOut 1 Times"});
 }

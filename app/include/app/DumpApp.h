@@ -31,7 +31,6 @@ public:
   // thread; the worker gets a copy with each start request.
   UpdateSettings m_settings;
 
-  std::string ConfigPath(const std::string& name) const { return m_strConfigDir + name; }
   void SetConfigDir(std::string dir);
 };
 

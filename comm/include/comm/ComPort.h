@@ -75,7 +75,6 @@ public:
   // Where notifications go: the owner's message-queue id (0: nowhere).
   // m_dwNotifyThreadId may also be assigned directly.
   void SetNotifyThreadId(uint32_t threadId) { m_dwNotifyThreadId.store(threadId); }
-  uint32_t GetNotifyThreadId() const { return m_dwNotifyThreadId.load(); }
   // On by default: OpenPort starts the monitor and fails when it cannot.
   void SetAutoStartMonitor(bool on) { m_bAutoStartMonitor = on; }
   void SetEventMask(uint32_t mask) { m_dwEventMask.store(mask); }

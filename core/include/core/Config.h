@@ -14,13 +14,10 @@
 // The folder of the running executable, ending in '/'.
 std::string ExecutableDirectory();
 
-// One number of a chip-model line: hexadecimal after 0x, octal after a
-// leading 0, decimal otherwise; optional blanks and sign; anything that does
-// not start with a number reads as 0. Values wrap to 32 bits.
-int32_t ParseChipNumber(const std::string& item);
-
-// The nine numbers of a chip-model line; missing numbers are 0 and numbers
-// after the ninth are ignored.
+// The nine numbers of a chip-model line, each read by ParseLeadingCNumber
+// (core/Numbers.h): hexadecimal after 0x, octal after a leading 0, decimal
+// otherwise, wrapped to 32 bits, 0 for an item without a number. Missing
+// numbers are 0 and numbers after the ninth are ignored.
 std::array<int32_t, 9> SplitChipNumbers(const std::string& line);
 
 // The selections remembered in section Setting, as list positions.

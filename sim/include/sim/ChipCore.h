@@ -18,14 +18,6 @@
 #include "sim/SimLog.h"
 #include "sim/SimOptions.h"
 
-inline constexpr size_t kBootBlockSize = 2048;
-inline constexpr size_t kChipSettingsSize = 10;
-inline constexpr size_t kFlashSectorSize = 4096;
-inline constexpr size_t kMaxFramePayload = 4096;
-inline constexpr uint8_t kAck = 'X';
-inline constexpr uint8_t kNak = 'Y';
-inline constexpr uint8_t kSync = 0x18;
-
 // One piece of output: a pause, then bytes; or, with m_bVanish, the chip
 // disappearing once everything before it has gone out.
 struct SimTx {

@@ -71,12 +71,11 @@ struct SimOptions {
 };
 
 // Fills options from argv. Returns false with a message for a bad command
-// line; sets *help when usage was asked for. A --config folder (or, without
-// one, the "config" folder beside the program when it holds the images)
-// supplies the boot and loader files unless they are named or --no-match is
-// given.
-bool ParseSimOptions(int argc, char** argv, SimOptions* options, bool* help, std::string* error);
-const char* SimUsage();
+// line; when usage was asked for, returns true with the usage text in *help
+// (empty otherwise). A --config folder (or, without one, the "config" folder
+// beside the program when it holds the images) supplies the boot and loader
+// files unless they are named or --no-match is given.
+bool ParseSimOptions(int argc, char** argv, SimOptions* options, std::string* help, std::string* error);
 
 // The boot and loader images the downloads must match (empty when not checked).
 struct SimImages {

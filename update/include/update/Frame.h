@@ -1,18 +1,13 @@
 // Frames on the wire: 0xFF, type, 16-bit big-endian payload length, payload,
-// 16-bit big-endian checksum of the payload.
+// 16-bit big-endian checksum of the payload. The frame bytes themselves are
+// in Protocol.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-inline constexpr uint8_t FRAME_START = 0xFF;
-inline constexpr uint8_t FRAME_CONTROL_INFO = 2;
-inline constexpr uint8_t FRAME_APP_DATA = 3;
-inline constexpr uint8_t FRAME_ERASE = 4;
-inline constexpr uint8_t FRAME_PROGRAM = 5;
-inline constexpr uint8_t FRAME_DUMP = 6;
-inline constexpr size_t FRAME_OVERHEAD = 6;
+#include "update/Protocol.h"
 
 // The chip's nibble checksum. Both steps use only the low four bits of each
 // byte, so the high nibble of a byte never enters the result.

@@ -1,9 +1,9 @@
 #include "core/Profile.h"
+#include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -46,14 +46,11 @@ TEST(Profile, UnreadableFileGivesDefaults) {
   ::chmod(ini.c_str(), 0);
   ::chmod(dir.Path().c_str(), 0755);
   // Root reads any file: check as an ordinary user in a child process.
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::geteuid() == 0 && ::setuid(65534) != 0) ::_exit(2);
-    ::_exit(ReadProfileInt("S", "k", 3, ini) == 3 && ReadProfileSection("S", ini).empty() ? 0 : 1);
-  }
-  int status = -1;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const int status = RunInChildProcess([&] {
+    if (::geteuid() == 0 && ::setuid(65534) != 0) return 2;
+    return ReadProfileInt("S", "k", 3, ini) == 3 && ReadProfileSection("S", ini).empty() ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0);
 }
 
 TEST(Profile, SectionLinesKeepFileOrderAndRespectTheBudget) {
