@@ -12,6 +12,26 @@ namespace {
 constexpr size_t kReadChunk = 4096;
 }  // namespace
 
+PortOpenResult PortOpenResultFromError(int err) {
+  switch (err) {
+    case 0:
+      return PortOpenResult::Opened;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return PortOpenResult::NoDevice;
+    case EBUSY:
+      return PortOpenResult::Busy;
+    case EACCES:
+    case EPERM:
+      return PortOpenResult::PermissionDenied;
+    case ENOTTY:
+      return PortOpenResult::NotSerial;
+    default:
+      return PortOpenResult::OtherError;
+  }
+}
+
 CComPort::CComPort() = default;
 
 CComPort::~CComPort() {
@@ -327,14 +347,7 @@ int CComPort::MonitorLoop() {
   while (m_bMonitorRunning.load()) {
     bool watchInput = false;
     bool watchOutput = false;
-    if (!lost) {
-      {
-        std::lock_guard lock(m_mtxRx);
-        watchInput = m_rxQueue.Size() < INPUT_QUEUE_SIZE;
-      }
-      std::lock_guard lock(m_mtxTx);
-      watchOutput = !m_txQueue.Empty();
-    }
+    if (!lost) WhatToWatch(watchInput, watchOutput);
     int err = 0;
     // After the device is lost only a wake-up ends the wait: a hung-up
     // device would otherwise report itself ready for ever.
@@ -342,55 +355,65 @@ int CComPort::MonitorLoop() {
     if (ev & W::kFailed) return 1;
     if (!m_bMonitorRunning.load()) break;
 
-    // A hang-up is reported as such (0) even when the reads and writes that
-    // meet it fail with EIO; an errno is passed on only for other failures.
-    const bool hungUp = (ev & W::kHangup) != 0;
-    bool goneNow = hungUp || (ev & W::kError) != 0;
-    int goneErr = (!hungUp && (ev & W::kError)) ? err : 0;
-
-    if (ev & W::kReadable) {
-      if (haveCounts) {
-        serial::LineErrorCounts now;
-        if (serial::GetErrorCounts(h, now)) {
-          const uint32_t flags = serial::LineErrorFlags(counts, now);
-          counts = now;
-          if ((flags & serial::CE_BREAK) && (m_dwEventMask & EV_BREAK)) OnBreakEvent();
-          if ((flags & ~serial::CE_BREAK) && (m_dwEventMask & EV_ERR)) OnErrorEvent(flags);
-        }
-      }
-      std::lock_guard lock(m_mtxRx);
-      int readErr = 0;
-      if (!FillInputLocked(h, readErr)) {
-        goneNow = true;
-        if (!hungUp && readErr != 0) goneErr = readErr;
-      }
-    }
+    DeviceLoss loss;
+    loss.hungUp = (ev & W::kHangup) != 0;
+    if (loss.hungUp || (ev & W::kError)) loss.Note(err);
+    if (ev & W::kReadable) MonitorInput(h, haveCounts ? &counts : nullptr, loss);
     // Also after ReadPort's wake-up, when it left bytes behind.
     NotifyReceiveIfDue();
+    if (ev & W::kWritable) MonitorOutput(h, loss);
 
-    if (ev & W::kWritable) {
-      bool emptied = false;
-      {
-        std::lock_guard lock(m_mtxTx);
-        const bool hadOutput = !m_txQueue.Empty();
-        int writeErr = 0;
-        if (!DrainOutputLocked(h, writeErr)) {
-          goneNow = true;
-          if (!hungUp && writeErr != 0) goneErr = writeErr;
-          m_txQueue.Clear();
-        }
-        emptied = hadOutput && m_txQueue.Empty() && !goneNow;
-      }
-      if (emptied && (m_dwEventMask & EV_TXEMPTY)) OnTxEmptyEvent();
-    }
-
-    if (goneNow) {
+    if (loss.gone) {
       lost = true;
       m_bPortLost.store(true);
-      OnLostEvent(goneErr);
+      OnLostEvent(loss.err);
     }
   }
   return 0;
+}
+
+void CComPort::DeviceLoss::Note(int error) {
+  gone = true;
+  // A hang-up is reported as such (0) even when the reads and writes that
+  // meet it fail with EIO; an errno is passed on only for other failures.
+  if (!hungUp && error != 0) err = error;
+}
+
+void CComPort::WhatToWatch(bool& input, bool& output) {
+  {
+    std::lock_guard lock(m_mtxRx);
+    input = m_rxQueue.Size() < INPUT_QUEUE_SIZE;
+  }
+  std::lock_guard lock(m_mtxTx);
+  output = !m_txQueue.Empty();
+}
+
+void CComPort::MonitorInput(serial::PortHandle h, serial::LineErrorCounts* counts, DeviceLoss& loss) {
+  serial::LineErrorCounts now;
+  if (counts != nullptr && serial::GetErrorCounts(h, now)) {
+    const uint32_t flags = serial::LineErrorFlags(*counts, now);
+    *counts = now;
+    if ((flags & serial::CE_BREAK) && (m_dwEventMask & EV_BREAK)) OnBreakEvent();
+    if ((flags & ~serial::CE_BREAK) && (m_dwEventMask & EV_ERR)) OnErrorEvent(flags);
+  }
+  std::lock_guard lock(m_mtxRx);
+  int readErr = 0;
+  if (!FillInputLocked(h, readErr)) loss.Note(readErr);
+}
+
+void CComPort::MonitorOutput(serial::PortHandle h, DeviceLoss& loss) {
+  bool emptied = false;
+  {
+    std::lock_guard lock(m_mtxTx);
+    const bool hadOutput = !m_txQueue.Empty();
+    int writeErr = 0;
+    if (!DrainOutputLocked(h, writeErr)) {
+      loss.Note(writeErr);
+      m_txQueue.Clear();
+    }
+    emptied = hadOutput && m_txQueue.Empty() && !loss.gone;
+  }
+  if (emptied && (m_dwEventMask & EV_TXEMPTY)) OnTxEmptyEvent();
 }
 
 void CComPort::OnReceiveEvent() { Notify(WM_COMM_RXCHAR, 0); }
