@@ -160,12 +160,10 @@ private:
 };
 
 CliFacts CCliSession::Run() {
-  CliFacts facts;
   m_model.Load();
   if (auto refusal = MakePlan(m_o, m_model, m_logic, m_app, m_plan)) {
     m_out.Message(refusal->text);
-    facts.refusal = refusal->reason;
-    return facts;
+    return RefusedRun(refusal->reason);
   }
   m_logic.SetDevicePath(m_plan.devicePath);
   // The run ends with the update: its stop sequence must not open the port again.
@@ -175,6 +173,7 @@ CliFacts CCliSession::Run() {
   CMemoryBatch verifyBatch(m_plan.verifyBatch);
   m_signals.emplace(m_window);
 
+  CliFacts facts;
   RunWorker(m_plan.Verifies() ? static_cast<IBatchSource&>(verifyBatch) : m_configBatch, facts);
   if (facts.stop == CliStop::NoWorker) return facts;
   m_out.Finish();
@@ -289,12 +288,9 @@ int RunCliSession(const CliOptions& o) {
   app.SetConfigDir(o.configDir.empty() ? app.m_strAppDir + "config" : o.configDir);
   const CConfigFile config = CConfigFile::InFolder(app.m_strConfigDir);
   CCliOutput out(o.quiet, ::isatty(STDERR_FILENO) == 1);
-  CliFacts facts;
   if (auto refusal = CheckSetUp(o, config, out)) {
     out.Message(refusal->text);
-    facts.refusal = refusal->reason;
-  } else {
-    facts = CCliSession(o, app, config, out).Run();
+    return ExitStatus(RefusedRun(refusal->reason));
   }
-  return ExitStatus(facts);
+  return ExitStatus(CCliSession(o, app, config, out).Run());
 }

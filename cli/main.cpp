@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
-    return EXIT_USAGE;
+    return ExitStatus(RefusedRun(CliRefusal::BadOption));
   }
   for (const auto& [sub, command] : commands)
     if (sub->parsed()) o.command = command;

@@ -14,7 +14,6 @@
 
 namespace {
 
-CliFacts Refused(CliRefusal r) { return CliFacts{r, {}, {}, {}, {}}; }
 CliFacts Stopped(CliStop s) { return CliFacts{{}, s, {}, {}, {}}; }
 CliFacts Ended(UpdateOutcome o, std::optional<VerifyResult> v = {}) { return CliFacts{{}, {}, {}, o, v}; }
 
@@ -22,9 +21,9 @@ TEST(CliExitStatus, EveryEndingHasItsStatus) {
   // Usage and configuration problems are 2; files that cannot be used are 1.
   for (auto r : {CliRefusal::LogFileUnusable, CliRefusal::NoConfiguration, CliRefusal::BadOption,
                  CliRefusal::NoBaudRate, CliRefusal::LinkRefused, CliRefusal::ImageTooLarge})
-    EXPECT_EQ(ExitStatus(Refused(r)), EXIT_USAGE) << static_cast<int>(r);
-  EXPECT_EQ(ExitStatus(Refused(CliRefusal::ImageUnreadable)), EXIT_FAILED);
-  EXPECT_EQ(ExitStatus(Refused(CliRefusal::DumpUnwritable)), EXIT_FAILED);
+    EXPECT_EQ(ExitStatus(RefusedRun(r)), EXIT_USAGE) << static_cast<int>(r);
+  EXPECT_EQ(ExitStatus(RefusedRun(CliRefusal::ImageUnreadable)), EXIT_FAILED);
+  EXPECT_EQ(ExitStatus(RefusedRun(CliRefusal::DumpUnwritable)), EXIT_FAILED);
 
   EXPECT_EQ(ExitStatus(Stopped(CliStop::NoWorker)), EXIT_FAILED);
   EXPECT_EQ(ExitStatus(Stopped(CliStop::Interrupted)), EXIT_INTERRUPTED);

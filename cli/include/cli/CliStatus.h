@@ -54,4 +54,11 @@ struct CliFacts {
   std::optional<VerifyResult> verify;        // --verify after a completed update
 };
 
+// The facts of a run refused before the port.
+inline CliFacts RefusedRun(CliRefusal refusal) {
+  CliFacts facts;
+  facts.refusal = refusal;
+  return facts;
+}
+
 CliExit ExitStatus(const CliFacts& facts);
