@@ -31,7 +31,7 @@ void CDlgLogic::EnableSettings(bool enable) {
 void CDlgLogic::OnOpen() {
   if (m_app.m_dwWorkerThreadId.load() == 0) return;
   const int32_t port = m_model.PortNumber();
-  if (m_view.GetControlText(ctl::OPEN_BUTTON) == "Open") {
+  if (CaptionMeansPortClosed(m_view.GetControlText(ctl::OPEN_BUTTON))) {
     // A COM number that cfg.ini maps to a device path opens that device.
     std::string device = m_devicePath;
     if (device.empty()) device = m_model.Config().PortMapPath(port).value_or("");
@@ -70,7 +70,7 @@ void CDlgLogic::OnStop() {
   m_timers.KillTimer(ID_TIMER_WAIT);
   m_timers.KillTimer(ID_TIMER_ACK);
   EnableSettings(true);
-  if (m_reopenOnStop || m_view.GetControlText(ctl::OPEN_BUTTON) != "Open") OnOpen();
+  if (m_reopenOnStop || !CaptionMeansPortClosed(m_view.GetControlText(ctl::OPEN_BUTTON))) OnOpen();
 }
 
 void CDlgLogic::OnTimerTick(uint32_t id) {
@@ -89,21 +89,22 @@ void CDlgLogic::OnWindowMessage(uint32_t message, uint32_t wParam, int32_t lPara
   }
 }
 
-std::optional<std::string> CDlgLogic::ChooseAppFile(const std::string& path) {
+std::optional<AppFileRefusal> CDlgLogic::ChooseAppFile(const std::string& path) {
   struct stat st {};
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   const bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   const int err = fd < 0 ? errno : (ok ? 0 : EISDIR);
   if (fd >= 0) ::close(fd);
-  if (!ok) {
+  std::optional<AppFileRefusal> refusal;
+  if (!ok)
+    refusal = AppFileRefusal{AppFileRefusal::Reason::Unreadable,
+                             "Can't open application file " + path + ": " + std::strerror(err)};
+  else if (st.st_size > MAX_APP_FILE_SIZE)
+    refusal = AppFileRefusal{AppFileRefusal::Reason::TooLarge, "File cannot large than 4MB!"};
+  if (refusal) {
     m_app.m_settings.m_strAppFile.clear();
     m_app.m_settings.m_nAppFileSize = 0;
-    return "Can't open application file " + path + ": " + std::strerror(err);
-  }
-  if (st.st_size > MAX_APP_FILE_SIZE) {
-    m_app.m_settings.m_strAppFile.clear();
-    m_app.m_settings.m_nAppFileSize = 0;
-    return "File cannot large than 4MB!";
+    return refusal;
   }
   m_app.m_settings.m_strAppFile = path;
   m_app.m_settings.m_nAppFileSize = st.st_size;

@@ -1,6 +1,7 @@
 #include "app/HeadlessWindow.h"
 
 #include "core/Messages.h"
+#include "core/View.h"
 
 #include <algorithm>
 
@@ -54,7 +55,7 @@ std::string CHeadlessView::GetControlText(int id) {
   std::lock_guard lock(m_mutex);
   auto it = m_texts.find(id);
   if (it != m_texts.end()) return it->second;
-  return id == ctl::OPEN_BUTTON ? "Open" : std::string();
+  return id == ctl::OPEN_BUTTON ? kCaptionOpen : std::string();
 }
 
 void CHeadlessView::EnableControl(int id, bool enable) {

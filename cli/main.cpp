@@ -8,21 +8,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
-int main(int argc, char** argv) {
-  CLI::App app{"Brings a set-top-box decoder chip up from its boot ROM over a serial line and programs, "
-               "erases or dumps its flash.",
-               "tqupdate"};
-  app.set_version_flag("--version", std::string("tqupdate " TQ_VERSION " (") + APP_VERSION_BANNER + ")");
-  app.footer(
-      "BASE and LENGTH: decimal or 0x-hexadecimal, 32 bits.\n"
-      "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"
-      "Exit status: 0 done; 1 the update failed; 2 bad usage or configuration; 3 the port could not be\n"
-      "opened; 4 the chip stayed silent past --timeout; 130 interrupted.");
-  app.require_subcommand(1);
-  app.fallthrough();
+namespace {
 
-  CliOptions o;
+void AddOptions(CLI::App& app, CliOptions& o) {
   app.add_option("-c,--config", o.configDir, "folder with cfg.ini, boot.bin and flash.bin (default: config/ beside the executable)");
   app.add_option("-p,--port", o.port, "a device path (/dev/ttyUSB0) or COMn / n (default: the remembered Port + 1)");
   app.add_option("-b,--baud", o.baud, "line speed of the boot stages (default: the remembered BaudRate entry)");
@@ -46,7 +37,10 @@ int main(int argc, char** argv) {
           "SECONDS"));
   app.add_flag("-q,--quiet", o.quiet, "no progress bar and no console echo");
   app.add_option("--log", o.logFile, "also append every log line, with a time stamp, to FILE");
+}
 
+// The subcommands, each with the command it stands for.
+std::vector<std::pair<CLI::App*, CliCommand>> AddCommands(CLI::App& app, CliOptions& o) {
   auto* program = app.add_subcommand("program", "send IMAGE, erase and program it at BASE");
   program->add_option("BASE", o.base, "flash address")->required();
   program->add_option("IMAGE", o.image, "application image")->required();
@@ -58,10 +52,34 @@ int main(int argc, char** argv) {
   dump->add_option("BASE", o.base)->required();
   dump->add_option("LENGTH", o.length)->required();
   dump->add_option("FILE", o.dumpFile)->required();
-  app.add_subcommand("batch", "run the Bat list of cfg.ini");
-  app.add_subcommand("ports", "list this machine's serial ports");
+  auto* batch = app.add_subcommand("batch", "run the Bat list of cfg.ini");
+  auto* ports = app.add_subcommand("ports", "list this machine's serial ports");
   for (auto* sub : app.get_subcommands({})) sub->fallthrough();
+  return {{program, CliCommand::Program},
+          {erase, CliCommand::Erase},
+          {dump, CliCommand::Dump},
+          {batch, CliCommand::Batch},
+          {ports, CliCommand::Ports}};
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Brings a set-top-box decoder chip up from its boot ROM over a serial line and programs, "
+               "erases or dumps its flash.",
+               "tqupdate"};
+  app.set_version_flag("--version", std::string("tqupdate " TQ_VERSION " (") + APP_VERSION_BANNER + ")");
+  app.footer(
+      "BASE and LENGTH: decimal or 0x-hexadecimal, 32 bits.\n"
+      "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"
+      "Exit status: 0 done; 1 the update failed; 2 bad usage or configuration; 3 the port could not be\n"
+      "opened; 4 the chip stayed silent past --timeout; 130 interrupted.");
+  app.require_subcommand(1);
+  app.fallthrough();
+
+  CliOptions o;
+  AddOptions(app, o);
+  const auto commands = AddCommands(app, o);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -72,12 +90,13 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     app.exit(e);
-    return EXIT_USAGE;
+    return ExitStatus(RefusedRun(CliRefusal::BadOption));
   }
-  o.command = app.get_subcommands().front()->get_name();
+  for (const auto& [sub, command] : commands)
+    if (sub->parsed()) o.command = command;
   // A closed stdout (tqupdate ... | head) must not kill a run mid-dump: the
   // write fails and the update goes on to its orderly end.
   std::signal(SIGPIPE, SIG_IGN);
-  if (o.command == "ports") return RunPortsCommand();
+  if (o.command == CliCommand::Ports) return RunPortsCommand();
   return RunCliSession(o);
 }

@@ -1,16 +1,36 @@
+// CComPort on the owner's side: naming, opening, configuring and closing
+// the device, and the queued reads and writes. The monitor thread is in
+// ComPortMonitor.cpp.
 #include "comm/ComPort.h"
 
-#include "core/Messages.h"
 #include "comm/CommSettings.h"
-#include "comm/MsgThread.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 namespace {
 constexpr size_t kReadChunk = 4096;
 }  // namespace
+
+PortOpenResult PortOpenResultFromError(int err) {
+  switch (err) {
+    case 0:
+      return PortOpenResult::Opened;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return PortOpenResult::NoDevice;
+    case EBUSY:
+      return PortOpenResult::Busy;
+    case EACCES:
+    case EPERM:
+      return PortOpenResult::PermissionDenied;
+    case ENOTTY:
+      return PortOpenResult::NotSerial;
+    default:
+      return PortOpenResult::OtherError;
+  }
+}
 
 CComPort::CComPort() = default;
 
@@ -257,183 +277,3 @@ uint32_t CComPort::WritePort(const void* bytes, int32_t count) {
   if (startDrain) m_waiter.Wake();  // the monitor starts watching for room
   return taken == n ? static_cast<uint32_t>(count) : 0;
 }
-
-bool CComPort::StartMonitor() {
-  if (!IsOpen() || !m_waiter.IsValid()) return false;
-  if (m_hMonitorThread.joinable()) {
-    if (m_bMonitorRunning.load()) return false;
-    ReapMonitor();
-  }
-  m_hMonitorPort = m_hComm;
-  m_nMonitorPortNo = m_nPortNo;
-  {
-    std::lock_guard lock(m_mtxMonitor);
-    m_bMonitorDone = false;
-    m_hOrphanPort = serial::kNoPort;
-  }
-  m_bMonitorRunning.store(true);
-  try {
-    m_hMonitorThread = std::thread([this] { MonitorMain(); });
-  } catch (...) {
-    m_bMonitorRunning.store(false);
-    std::lock_guard lock(m_mtxMonitor);
-    m_bMonitorDone = true;
-    return false;
-  }
-  return true;
-}
-
-bool CComPort::StopMonitor(uint32_t graceMs) {
-  if (!m_hMonitorThread.joinable()) return false;
-  m_bMonitorRunning.store(false);
-  m_waiter.Wake();
-  {
-    std::unique_lock lock(m_mtxMonitor);
-    if (!m_cvMonitor.wait_for(lock, std::chrono::milliseconds(graceMs), [&] { return m_bMonitorDone; }))
-      return false;
-  }
-  m_hMonitorThread.join();
-  m_waiter.Reset();
-  return true;
-}
-
-void CComPort::ReapMonitor() {
-  if (!m_hMonitorThread.joinable()) return;
-  m_bMonitorRunning.store(false);
-  m_waiter.Wake();
-  m_hMonitorThread.join();
-  m_waiter.Reset();
-}
-
-void CComPort::MonitorMain() {
-  MonitorLoop();
-  serial::PortHandle orphan;
-  {
-    std::lock_guard lock(m_mtxMonitor);
-    m_bMonitorDone = true;
-    orphan = m_hOrphanPort;
-    m_hOrphanPort = serial::kNoPort;
-    m_cvMonitor.notify_all();
-  }
-  serial::CloseDevice(orphan);
-}
-
-bool CComPort::Notify(uint32_t message, int32_t lParam) {
-  // Nothing reaches the owner once it has asked the monitor to stop.
-  if (!m_bMonitorRunning.load()) return false;
-  const uint32_t target = m_dwNotifyThreadId.load();
-  if (!IsMessageThreadAlive(target)) return false;
-  return PostThreadMessage(target, message, static_cast<uint32_t>(m_nMonitorPortNo), lParam);
-}
-
-void CComPort::NotifyReceiveIfDue() {
-  bool due = false;
-  {
-    std::lock_guard lock(m_mtxRx);
-    if (!m_rxQueue.Empty() && !m_bRxNotified) {
-      m_bRxNotified = true;
-      due = true;
-    }
-  }
-  if (due && (m_dwEventMask & EV_RXCHAR)) OnReceiveEvent();
-}
-
-int CComPort::MonitorLoop() {
-  using W = serial::CPortWaiter;
-  const serial::PortHandle h = m_hMonitorPort;
-  serial::LineErrorCounts counts;
-  const bool haveCounts = serial::GetErrorCounts(h, counts);
-  bool lost = false;
-
-  while (m_bMonitorRunning.load()) {
-    bool watchInput = false;
-    bool watchOutput = false;
-    if (!lost) {
-      {
-        std::lock_guard lock(m_mtxRx);
-        watchInput = m_rxQueue.Size() < INPUT_QUEUE_SIZE;
-      }
-      std::lock_guard lock(m_mtxTx);
-      watchOutput = !m_txQueue.Empty();
-    }
-    int err = 0;
-    // After the device is lost only a wake-up ends the wait: a hung-up
-    // device would otherwise report itself ready for ever.
-    const uint32_t ev = m_waiter.Wait(lost ? serial::kNoPort : h, watchInput, watchOutput, err);
-    if (ev & W::kFailed) return 1;
-    if (!m_bMonitorRunning.load()) break;
-
-    // A hang-up is reported as such (0) even when the reads and writes that
-    // meet it fail with EIO; an errno is passed on only for other failures.
-    const bool hungUp = (ev & W::kHangup) != 0;
-    bool goneNow = hungUp || (ev & W::kError) != 0;
-    int goneErr = (!hungUp && (ev & W::kError)) ? err : 0;
-
-    if (ev & W::kReadable) {
-      if (haveCounts) {
-        serial::LineErrorCounts now;
-        if (serial::GetErrorCounts(h, now)) {
-          const uint32_t flags = serial::LineErrorFlags(counts, now);
-          counts = now;
-          if ((flags & serial::CE_BREAK) && (m_dwEventMask & EV_BREAK)) OnBreakEvent();
-          if ((flags & ~serial::CE_BREAK) && (m_dwEventMask & EV_ERR)) OnErrorEvent(flags);
-        }
-      }
-      std::lock_guard lock(m_mtxRx);
-      int readErr = 0;
-      if (!FillInputLocked(h, readErr)) {
-        goneNow = true;
-        if (!hungUp && readErr != 0) goneErr = readErr;
-      }
-    }
-    // Also after ReadPort's wake-up, when it left bytes behind.
-    NotifyReceiveIfDue();
-
-    if (ev & W::kWritable) {
-      bool emptied = false;
-      {
-        std::lock_guard lock(m_mtxTx);
-        const bool hadOutput = !m_txQueue.Empty();
-        int writeErr = 0;
-        if (!DrainOutputLocked(h, writeErr)) {
-          goneNow = true;
-          if (!hungUp && writeErr != 0) goneErr = writeErr;
-          m_txQueue.Clear();
-        }
-        emptied = hadOutput && m_txQueue.Empty() && !goneNow;
-      }
-      if (emptied && (m_dwEventMask & EV_TXEMPTY)) OnTxEmptyEvent();
-    }
-
-    if (goneNow) {
-      lost = true;
-      m_bPortLost.store(true);
-      OnLostEvent(goneErr);
-    }
-  }
-  return 0;
-}
-
-void CComPort::OnReceiveEvent() { Notify(WM_COMM_RXCHAR, 0); }
-
-void CComPort::OnCtsEvent() {
-  uint32_t ms = 0;
-  if (serial::GetModemStatus(m_hMonitorPort, ms)) Notify(WM_COMM_CTS, (ms & serial::MS_CTS_ON) ? 1 : 0);
-}
-
-void CComPort::OnDsrEvent() {
-  uint32_t ms = 0;
-  if (serial::GetModemStatus(m_hMonitorPort, ms)) Notify(WM_COMM_DSR, (ms & serial::MS_DSR_ON) ? 1 : 0);
-}
-
-void CComPort::OnRingEvent() { Notify(WM_COMM_RING, 0); }
-
-void CComPort::OnRlsdEvent() { Notify(WM_COMM_RLSD, 0); }
-
-void CComPort::OnBreakEvent() { Notify(WM_COMM_BREAK, 0); }
-
-void CComPort::OnTxEmptyEvent() { Notify(WM_COMM_TXEMPTY, 0); }
-
-void CComPort::OnErrorEvent(uint32_t ceFlags) { Notify(WM_COMM_ERR, static_cast<int32_t>(ceFlags)); }
-
-void CComPort::OnLostEvent(int err) { Notify(WM_COMM_LOST, err); }

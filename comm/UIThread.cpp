@@ -4,6 +4,7 @@
 #include "core/Requests.h"
 
 #include <cstring>
+#include <functional>
 
 namespace {
 constexpr int32_t kMinPort = 1;
@@ -53,10 +54,17 @@ void CUIThread::SelectDevice() {
 }
 
 void CUIThread::ShowPortControlsOpen(bool open) {
-  m_deps.view.SetControlText(ctl::OPEN_BUTTON, open ? "Close" : "Open");
+  m_deps.view.SetControlText(ctl::OPEN_BUTTON, open ? kCaptionClose : kCaptionOpen);
   for (int id : kPortLists) m_deps.view.EnableControl(id, !open);
   m_deps.view.EnableControl(ctl::LINK_BUTTON, open);
   m_deps.view.EnableControl(ctl::CANCEL_BUTTON, open);
+}
+
+PortOpenResult CUIThread::OpenSelectedPort(const std::function<bool(CComPort&)>& setLine) {
+  if (m_nPort < kMinPort || m_nPort > kMaxPort) return PortOpenResult::BadPortNumber;
+  SelectDevice();
+  if (!m_comm.OpenPort()) return PortOpenResultFromError(m_comm.LastError());
+  return m_comm.SetupPort() && setLine(m_comm) ? PortOpenResult::Opened : PortOpenResult::SetupFailed;
 }
 
 void CUIThread::OnPortOpen(ThreadMessage& msg) {
@@ -68,17 +76,15 @@ void CUIThread::OnPortOpen(ThreadMessage& msg) {
   }
   if (m_comm.IsOpen()) m_comm.ClosePort();
   m_nPort = msg.lParam;
-  bool ok = false;
-  if (m_nPort >= kMinPort && m_nPort <= kMaxPort) {
-    SelectDevice();
-    ok = m_comm.OpenPort() && m_comm.SetupPort() && m_comm.ApplySettingsText(settingsText.c_str());
-  }
-  if (ok) {
+  const PortOpenResult result =
+      OpenSelectedPort([&](CComPort& port) { return port.ApplySettingsText(settingsText.c_str()); });
+  if (result == PortOpenResult::Opened) {
     ShowPortControlsOpen(true);
-    return;
+  } else {
+    m_deps.view.ShowMessageBox("Can't open port!", "Error");
+    m_deps.view.SetControlText(ctl::OPEN_BUTTON, kCaptionOpen);
   }
-  m_deps.view.ShowMessageBox("Can't open port!", "Error");
-  m_deps.view.SetControlText(ctl::OPEN_BUTTON, "Open");
+  if (m_deps.observer) m_deps.observer->OnPortOpenResult(result);
 }
 
 void CUIThread::OnPortClose(ThreadMessage&) {
@@ -107,6 +113,7 @@ void CUIThread::OnCommLost(ThreadMessage& msg) {
   if (m_comm.IsOpen()) m_comm.ClosePort();
   m_deps.view.AppendLogLine("\nThe port went away: " + reason + ".");
   ShowPortControlsOpen(false);
+  if (m_deps.observer) m_deps.observer->OnPortLost();
 }
 
 void CUIThread::OnUpdateStart(ThreadMessage& msg) {
@@ -122,12 +129,13 @@ void CUIThread::CPortAdapter::Write(const uint8_t* data, size_t length) {
   m_owner.m_comm.WritePort(data, static_cast<int32_t>(length));
 }
 
-bool CUIThread::CPortAdapter::ReopenAtBaud(uint32_t baud) {
+PortOpenResult CUIThread::CPortAdapter::ReopenAtBaud(uint32_t baud) {
+  // The open port changes rate in place and keeps its lock; a port that was
+  // closed or lost is opened anew, and why that failed is reported.
   CComPort& port = m_owner.m_comm;
-  if (m_owner.m_nPort < kMinPort || m_owner.m_nPort > kMaxPort) {
-    port.ClosePort();
-    return false;
-  }
-  if (!port.IsOpen()) m_owner.SelectDevice();
-  return port.ReopenAtBaud(baud);
+  if (port.IsOpen() && port.ReopenAtBaud(baud)) return PortOpenResult::Opened;
+  port.ClosePort();
+  return m_owner.OpenSelectedPort([baud](CComPort& p) {
+    return p.ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT);
+  });
 }

@@ -1,5 +1,7 @@
 #include "core/SettingsModel.h"
 
+#include "core/View.h"
+
 #include <cstdio>
 
 namespace {
@@ -56,7 +58,7 @@ std::string BuildPortSettingsText(const std::string& baud, const std::string& pa
 }
 
 std::optional<std::string> CheckLink(const std::string& openCaption, int32_t actSel, const UpdateSettings& s) {
-  if (openCaption == "Open") return "Please open com port.\n";
+  if (CaptionMeansPortClosed(openCaption)) return "Please open com port.\n";
   switch (actSel) {
     case ACT_PROGRAM:
       if (s.m_strAppFile.empty()) return "Please open application file.\n";
@@ -149,6 +151,8 @@ SavedSelections CSettingsModel::Remembered() const {
   return SavedSelections{m_sel.m_nPortSel,    m_sel.m_nBaudSel,  m_sel.m_nChipModelSel, m_sel.m_nRamTypeSel,
                          m_sel.m_nRamSizeSel, m_sel.m_nXtalSel,  m_sel.m_nFlashTypeSel, m_sel.m_nFlashModelSel};
 }
+
+bool CSettingsModel::HasBaudRate() const { return !EntryText(m_bauds, m_sel.m_nBaudSel).empty(); }
 
 std::string CSettingsModel::PortSettingsText() const {
   return BuildPortSettingsText(EntryText(m_bauds, m_sel.m_nBaudSel), EntryText(ParityEntries(), m_sel.m_nParitySel),

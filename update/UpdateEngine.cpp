@@ -214,87 +214,21 @@ void CUpdateEngine::OnNak() {
 void CUpdateEngine::OnAck() {
   switch (m_nStage) {
     case STAGE_WAIT_REQUEST:
-      WriteByte(BYTE_UPDATE_REPLY);
-      PostTimer(ID_TIMER_WAIT, 0);
-      Log("\nRecv updating request.");
-      Log("\nSend 2KB Bin file.");
-      m_deps.clock.Wait(50);
-      m_nStage = STAGE_BOOT_IMAGE;
-      SendStageBlock();
-      if (m_nStage != STAGE_BOOT_IMAGE) return;  // boot.bin failed; the update has ended
-      m_nEraseDone = 0;
-      m_nProgramDone = 0;
-      m_deps.clock.Wait(200);
+      OnRequestAck();
       break;
-
     case STAGE_BOOT_IMAGE:
-      Log("\nboot file receive ok.");
-      Log("\nSend Chip Type/Sdram Size/Xtal");
-      m_nStage = STAGE_CHIP_SETTINGS;
-      SendStageBlock();
-      m_deps.clock.Wait(1000);
-      if (!m_deps.port.ReopenAtBaud(kLoaderBaud)) {
-        // The update carries on; the chip then stays silent until Cancel.
-        m_deps.view.ShowMessageBox("Can't open port!", "Error");
-        m_deps.view.SetControlText(ctl::OPEN_BUTTON, "Open");
-      }
-      m_nStage = STAGE_LOADER_LENGTH;
-      SendStageBlock();
-      if (m_nStage != STAGE_LOADER_BODY) return;  // flash.bin failed; the update has ended
-      m_deps.clock.Wait(50);
-      SendStageBlock();
+      OnBootImageAck();
       break;
-
     case STAGE_LOADER_BODY:
-      Log("\nflash file receive ok.");
-      m_nStage = STAGE_CONTROL_INFO;
-      Log("\nSend Control info.");
-      SettleAct();
-      switch (m_settings.m_nCurAct) {
-        case ACT_PROGRAM:
-          Log("\nSend App file lenth.");
-          break;
-        case ACT_ERASE:
-          Log(FormatText("\nSend erase Lenth = 0x%x", static_cast<unsigned>(m_settings.m_nLength)));
-          break;
-        case ACT_DUMP:
-          Log(FormatText("\nSend dump Lenth = 0x%x", static_cast<unsigned>(m_settings.m_nLength)));
-          break;
-        default:
-          Log("\nSend Control info.");
-          break;
-      }
-      BuildAndSendControlInfo();
+      OnLoaderAck();
       break;
-
     case STAGE_CONTROL_INFO:
-      switch (m_settings.m_nCurAct) {
-        case ACT_PROGRAM:
-          m_nStage = STAGE_APP_IMAGE;
-          m_nAppState = 0;
-          Log("\nSend App file.");
-          SendStageBlock();
-          break;
-        case ACT_ERASE:
-          m_nStage = STAGE_ERASE;
-          SendStageBlock();
-          break;
-        case ACT_DUMP:
-          m_nStage = STAGE_DUMP;
-          SendStageBlock();
-          break;
-        default:
-          Log("\nAct error.");
-          CompleteAct();
-          break;
-      }
+      OnControlInfoAck();
       break;
-
     case STAGE_APP_IMAGE:
       PostTimer(ID_TIMER_ACK, 0);
       SendStageBlock();
       break;
-
     case STAGE_ERASE:
       Log("\nerase ok.");
       if (m_settings.m_nCurAct == ACT_PROGRAM) {
@@ -304,20 +238,94 @@ void CUpdateEngine::OnAck() {
         CompleteAct();
       }
       break;
-
     case STAGE_PROGRAM:
       Log("\nprograme ok.");
       CompleteAct();
       break;
-
     case STAGE_DUMP:
       Log("\ndump ok.");
       CompleteAct();
       break;
-
     default:  // idle, the transient stages 3 and 4, anything else
       break;
   }
+}
+
+void CUpdateEngine::OnRequestAck() {
+  WriteByte(BYTE_UPDATE_REPLY);
+  PostTimer(ID_TIMER_WAIT, 0);
+  Log("\nRecv updating request.");
+  Log("\nSend 2KB Bin file.");
+  m_deps.clock.Wait(50);
+  m_nStage = STAGE_BOOT_IMAGE;
+  SendStageBlock();
+  if (m_nStage != STAGE_BOOT_IMAGE) return;  // boot.bin failed; the update has ended
+  m_nEraseDone = 0;
+  m_nProgramDone = 0;
+  m_deps.clock.Wait(200);
+}
+
+void CUpdateEngine::OnBootImageAck() {
+  Log("\nboot file receive ok.");
+  Log("\nSend Chip Type/Sdram Size/Xtal");
+  m_nStage = STAGE_CHIP_SETTINGS;
+  SendStageBlock();
+  m_deps.clock.Wait(1000);
+  const PortOpenResult reopened = m_deps.port.ReopenAtBaud(kLoaderBaud);
+  if (reopened != PortOpenResult::Opened) {
+    // The update carries on; the chip then stays silent until Cancel.
+    m_deps.view.ShowMessageBox("Can't open port!", "Error");
+    m_deps.view.SetControlText(ctl::OPEN_BUTTON, kCaptionOpen);
+    if (m_deps.observer != nullptr) m_deps.observer->OnPortOpenResult(reopened);
+  }
+  m_nStage = STAGE_LOADER_LENGTH;
+  SendStageBlock();
+  if (m_nStage != STAGE_LOADER_BODY) return;  // flash.bin failed; the update has ended
+  m_deps.clock.Wait(50);
+  SendStageBlock();
+}
+
+void CUpdateEngine::OnLoaderAck() {
+  Log("\nflash file receive ok.");
+  m_nStage = STAGE_CONTROL_INFO;
+  Log("\nSend Control info.");
+  SettleAct();
+  switch (m_settings.m_nCurAct) {
+    case ACT_PROGRAM:
+      Log("\nSend App file lenth.");
+      break;
+    case ACT_ERASE:
+      Log(FormatText("\nSend erase Lenth = 0x%x", static_cast<unsigned>(m_settings.m_nLength)));
+      break;
+    case ACT_DUMP:
+      Log(FormatText("\nSend dump Lenth = 0x%x", static_cast<unsigned>(m_settings.m_nLength)));
+      break;
+    default:
+      Log("\nSend Control info.");
+      break;
+  }
+  BuildAndSendControlInfo();
+}
+
+void CUpdateEngine::OnControlInfoAck() {
+  switch (m_settings.m_nCurAct) {
+    case ACT_PROGRAM:
+      m_nStage = STAGE_APP_IMAGE;
+      m_nAppState = 0;
+      Log("\nSend App file.");
+      break;
+    case ACT_ERASE:
+      m_nStage = STAGE_ERASE;
+      break;
+    case ACT_DUMP:
+      m_nStage = STAGE_DUMP;
+      break;
+    default:
+      Log("\nAct error.");
+      CompleteAct();
+      return;
+  }
+  SendStageBlock();
 }
 
 // ---------------------------------------------------------------- timers

@@ -222,46 +222,8 @@ void CUpdateEngine::SendAppChunk() {
   if (size == 0) {
     // Nothing to send; the acknowledge timer below ends the update in time.
     Log("\napp file error,lenth = 0\n");
-  } else {
-    // The control info told the chip how long the image is; an image that
-    // changed since would be programmed cut or overlong.
-    if (size != static_cast<uint64_t>(static_cast<uint32_t>(m_settings.m_nLength))) {
-      FailFile(FormatText("\napp file %s changed size: %lld bytes announced, %llu now.", path.c_str(),
-                          static_cast<long long>(m_settings.m_nLength), Ull(size)));
-      return;
-    }
-    if (m_nAppState == 0) {
-      m_nAppState = 1;
-      m_nAppOffset = 0;
-      m_nAppChunk = 0;
-      Log(FormatText("\nAppFile length = %llu.\n", Ull(size)));
-    }
-    // Only an acknowledge moves on; after a 'Y' or a time-out the same
-    // chunk goes out again.
-    if (m_nLastReply == 1) {
-      m_nLastReply = 0;
-      Console('*');
-      m_nAppOffset += m_nAppChunk;
-      PostProgress(m_nAppOffset, static_cast<int64_t>(size));
-    }
-    if (static_cast<uint64_t>(m_nAppOffset) < size) {
-      uint8_t chunk[kPieceSize];
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, size - static_cast<uint64_t>(m_nAppOffset)));
-      size_t got = 0;
-      if (!m_deps.files.ReadAt(path, static_cast<uint64_t>(m_nAppOffset), chunk, want, got, error)) {
-        FailFile("\ncan't read app file " + path + ": " + error);
-        return;
-      }
-      if (got == 0) {
-        FailFile(FormatText("\ncan't read app file %s: it ended after %lld of %llu bytes.", path.c_str(),
-                            static_cast<long long>(m_nAppOffset), Ull(size)));
-        return;
-      }
-      m_nAppChunk = static_cast<int64_t>(got);
-      SendFrame(FRAME_APP_DATA, chunk, got);
-    } else {
-      m_nAppState = 2;
-    }
+  } else if (!SendAppPiece(path, size)) {
+    return;  // the image failed; the update has ended
   }
 
   if (m_nAppState == 2) {
@@ -271,6 +233,50 @@ void CUpdateEngine::SendAppChunk() {
   } else {
     PostTimer(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS);
   }
+}
+
+bool CUpdateEngine::SendAppPiece(const std::string& path, uint64_t size) {
+  // The control info told the chip how long the image is; an image that
+  // changed since would be programmed cut or overlong.
+  if (size != static_cast<uint64_t>(static_cast<uint32_t>(m_settings.m_nLength))) {
+    FailFile(FormatText("\napp file %s changed size: %lld bytes announced, %llu now.", path.c_str(),
+                        static_cast<long long>(m_settings.m_nLength), Ull(size)));
+    return false;
+  }
+  if (m_nAppState == 0) {
+    m_nAppState = 1;
+    m_nAppOffset = 0;
+    m_nAppChunk = 0;
+    Log(FormatText("\nAppFile length = %llu.\n", Ull(size)));
+  }
+  // Only an acknowledge moves on; after a 'Y' or a time-out the same
+  // chunk goes out again.
+  if (m_nLastReply == 1) {
+    m_nLastReply = 0;
+    Console('*');
+    m_nAppOffset += m_nAppChunk;
+    PostProgress(m_nAppOffset, static_cast<int64_t>(size));
+  }
+  if (static_cast<uint64_t>(m_nAppOffset) >= size) {
+    m_nAppState = 2;
+    return true;
+  }
+  uint8_t chunk[kPieceSize];
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, size - static_cast<uint64_t>(m_nAppOffset)));
+  size_t got = 0;
+  std::string error;
+  if (!m_deps.files.ReadAt(path, static_cast<uint64_t>(m_nAppOffset), chunk, want, got, error)) {
+    FailFile("\ncan't read app file " + path + ": " + error);
+    return false;
+  }
+  if (got == 0) {
+    FailFile(FormatText("\ncan't read app file %s: it ended after %lld of %llu bytes.", path.c_str(),
+                        static_cast<long long>(m_nAppOffset), Ull(size)));
+    return false;
+  }
+  m_nAppChunk = static_cast<int64_t>(got);
+  SendFrame(FRAME_APP_DATA, chunk, got);
+  return true;
 }
 
 void CUpdateEngine::SendEraseCommand() {

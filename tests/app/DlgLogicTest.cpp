@@ -179,14 +179,24 @@ TEST_F(DlgLogicTest, RefusedLinkLogsOnlyAndStillCaptures) {
 TEST_F(DlgLogicTest, AppFileSizeLimitAndDumpFileCreation) {
   auto big = dir.Write("big.bin", std::string(4194305, 'a'));
   auto exact = dir.Write("exact.bin", std::string(4194304, 'a'));
-  EXPECT_EQ(logic.ChooseAppFile(exact), std::nullopt);
+  using Reason = AppFileRefusal::Reason;
+  EXPECT_FALSE(logic.ChooseAppFile(exact).has_value());
   EXPECT_EQ(app.m_settings.m_nAppFileSize, 4194304);
-  EXPECT_EQ(logic.ChooseAppFile(big).value_or(""), "File cannot large than 4MB!");
+  auto refusal = logic.ChooseAppFile(big);
+  ASSERT_TRUE(refusal.has_value());
+  EXPECT_EQ(refusal->reason, Reason::TooLarge);
+  EXPECT_EQ(refusal->text, "File cannot large than 4MB!");
   EXPECT_EQ(app.m_settings.m_strAppFile, "");
   EXPECT_EQ(app.m_settings.m_nAppFileSize, 0);
-  EXPECT_TRUE(logic.ChooseAppFile(dir.File("missing.bin")).has_value());
+  refusal = logic.ChooseAppFile(dir.File("missing.bin"));
+  ASSERT_TRUE(refusal.has_value());
+  EXPECT_EQ(refusal->reason, Reason::Unreadable);
+  EXPECT_EQ(refusal->text, "Can't open application file " + dir.File("missing.bin") + ": No such file or directory");
+  ASSERT_FALSE(logic.ChooseAppFile(exact).has_value());  // a good pick, which the next refusal clears
   ASSERT_EQ(::mkfifo(dir.File("fifo.bin").c_str(), 0644), 0);
-  EXPECT_TRUE(logic.ChooseAppFile(dir.File("fifo.bin")).has_value());  // refused, without hanging
+  refusal = logic.ChooseAppFile(dir.File("fifo.bin"));  // refused, without hanging
+  ASSERT_TRUE(refusal.has_value());
+  EXPECT_EQ(refusal->reason, Reason::Unreadable);
   EXPECT_EQ(app.m_settings.m_strAppFile, "");
 
   auto dump = dir.Write("dump.bin", "old contents");

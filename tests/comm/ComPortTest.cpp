@@ -66,6 +66,7 @@ TEST_F(ComPortTest, OpensExclusivelyClosesTwiceAndReopens) {
   second.SetPortName(m_pty.SlavePath());
   EXPECT_FALSE(second.OpenPort());
   EXPECT_EQ(second.LastError(), EBUSY);
+  EXPECT_EQ(PortOpenResultFromError(second.LastError()), PortOpenResult::Busy);
 
   m_port.ClosePort();
   m_port.ClosePort();
@@ -91,6 +92,7 @@ TEST_F(ComPortTest, RefusesNonTerminals) {
   m_port.SetPortName(file);
   EXPECT_FALSE(m_port.OpenPort());
   EXPECT_EQ(m_port.LastError(), ENOTTY);
+  EXPECT_EQ(PortOpenResultFromError(m_port.LastError()), PortOpenResult::NotSerial);
   EXPECT_EQ(TempDir::Read(file), "data");
 }
 

@@ -17,6 +17,24 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Records the worker's reports among the view's calls, so their order shows.
+class RecordingObserver : public IUpdateObserver {
+public:
+  explicit RecordingObserver(CRecordingView& view) : m_view(view) {}
+  void OnUpdateOutcome(UpdateOutcome outcome) override {
+    m_view.Record("outcome:" + std::to_string(static_cast<int>(outcome)));
+  }
+  void OnPortOpenResult(PortOpenResult result) override {
+    static const char* const kNames[] = {"Opened",   "BadPortNumber", "NoDevice",    "Busy",
+                                         "PermissionDenied", "NotSerial", "SetupFailed", "OtherError"};
+    m_view.Record(std::string("port:") + kNames[static_cast<int>(result)]);
+  }
+  void OnPortLost() override { m_view.Record("port:lost"); }
+
+private:
+  CRecordingView& m_view;
+};
+
 class NoBatch : public IBatchSource {
 public:
   int32_t TotalNum() override { return 0; }
@@ -46,9 +64,9 @@ protected:
   void SetUp() override {
     ASSERT_TRUE(pty.Valid());
   }
-  std::unique_ptr<CUIThread> StartWorker() {
+  std::unique_ptr<CUIThread> StartWorker(IUpdateObserver* observer = nullptr) {
     auto w = std::make_unique<CUIThread>(
-        UIThreadDeps{view, files, batch, nullptr, dir.Path() + "/", &publishedId, nullptr});
+        UIThreadDeps{view, files, batch, observer, dir.Path() + "/", &publishedId, nullptr});
     EXPECT_TRUE(w->CreateThread());
     return w;
   }
@@ -95,6 +113,36 @@ TEST_F(WorkerTest, OutOfRangeOpenClosesTheOpenPortFirstThenRefuses) {
   // A bad settings text fails the open too.
   Open(5, "fast,Q,9,3");
   EXPECT_EQ(view.Take(2), (std::vector<std::string>{"box:Can't open port!/Error", "text:1012=Open"}));
+}
+
+TEST_F(WorkerTest, ObserverHearsWhyAnOpenFailedAndAnIdleLoss) {
+  RecordingObserver observer(view);
+  auto worker = StartWorker(&observer);
+  auto opened = kOpened;
+  opened.push_back("port:Opened");
+  Open(5);
+  ASSERT_EQ(view.Take(opened.size()), opened);
+  const std::vector<std::string> refused = {"box:Can't open port!/Error", "text:1012=Open"};
+  auto refusedWith = [&](const char* why) {
+    auto v = refused;
+    v.push_back(std::string("port:") + why);
+    return v;
+  };
+  Open(1025);
+  EXPECT_EQ(view.Take(3), refusedWith("BadPortNumber"));
+  PostThreadMessage(publishedId, WM_PORT_OPEN, 12, 7, PortOpenRequest{"115200,N,8,1", dir.File("no-such-tty")});
+  EXPECT_EQ(view.Take(3), refusedWith("NoDevice"));
+  Open(5, "fast,Q,9,3");
+  EXPECT_EQ(view.Take(3), refusedWith("SetupFailed"));
+  Open(5);
+  ASSERT_EQ(view.Take(opened.size()), opened);
+
+  // The device goes away with no update running: the worker closes the port and says so.
+  pty.CloseMaster();
+  auto events = view.Take(2 + kClosed.size());
+  ASSERT_EQ(events.size(), 2 + kClosed.size());
+  EXPECT_EQ(std::vector<std::string>(events.begin() + 1, events.end() - 1), kClosed);
+  EXPECT_EQ(events.back(), "port:lost");
 }
 
 TEST_F(WorkerTest, ReceivedBytesReachTheUpdateOnlyFromItsOwnPort) {

@@ -51,9 +51,13 @@ TEST_F(SettingsModelTest, CrystalSelectsTheParallelBaudEntry) {
   model.m_sel.m_nXtalSel = 1;
   model.OnXtalChanged();
   EXPECT_EQ(model.m_sel.m_nBaudSel, 1);
+  EXPECT_TRUE(model.HasBaudRate());
   model.m_sel.m_nXtalSel = 2;  // the baud list has only two entries
   model.OnXtalChanged();
   EXPECT_EQ(model.m_sel.m_nBaudSel, -1);
+  // No baud entry: the model says so, and the settings text starts with its comma.
+  EXPECT_FALSE(model.HasBaudRate());
+  EXPECT_EQ(model.PortSettingsText(), ",N,8,1");
 }
 
 TEST_F(SettingsModelTest, CaptureFillsChipNumbersByRamTypeAndAddresses) {

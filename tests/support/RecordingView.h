@@ -85,6 +85,10 @@ public:
     for (const PostedMessage& p : posts) n += p.msg == msg;
     return n;
   }
+  // Records an event of another fake (an observer) among the view's calls,
+  // so their order shows.
+  void Record(std::string event) { Add(std::move(event), [] {}); }
+
   // Forgets everything recorded so far.
   void Clear() {
     std::lock_guard lock(m_mutex);

@@ -119,12 +119,14 @@ TEST_F(DownloadTest, TwoAcknowledgesInOneReadRunBothSteps) {
 }
 
 TEST_F(DownloadTest, FailedReopenWarnsAndCarriesOn) {
-  port.reopenResult = false;
+  port.reopenResult = PortOpenResult::Busy;
   engine.OnUpdateStart(ChipSettings());
   Feed("XX");
   const int box = trace.Find("box:Can't open port!/Error");
   ASSERT_GE(box, 0);
   EXPECT_EQ(trace.events[static_cast<size_t>(box) + 1], "text:1012=Open");
+  // The observer hears why, after the window has been told.
+  EXPECT_EQ(trace.events[static_cast<size_t>(box) + 2], "port:" + std::to_string(static_cast<int>(PortOpenResult::Busy)));
   EXPECT_GT(trace.Find("write:4", box), box);
   EXPECT_EQ(engine.Stage(), STAGE_LOADER_BODY);
   EXPECT_FALSE(Ended());

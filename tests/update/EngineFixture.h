@@ -35,7 +35,7 @@ public:
     writes.emplace_back(data, data + length);
     trace.Add("write:" + std::to_string(length));
   }
-  bool ReopenAtBaud(uint32_t baud) override {
+  PortOpenResult ReopenAtBaud(uint32_t baud) override {
     reopens.push_back(baud);
     trace.Add("reopen:" + std::to_string(baud));
     return reopenResult;
@@ -48,7 +48,7 @@ public:
   Trace& trace;
   std::vector<Bytes> writes;
   std::vector<uint32_t> reopens;
-  bool reopenResult = true;
+  PortOpenResult reopenResult = PortOpenResult::Opened;
 };
 
 // A recording view whose events also go into the trace.
@@ -187,6 +187,9 @@ public:
   void OnUpdateOutcome(UpdateOutcome outcome) override {
     outcomes.push_back(outcome);
     trace.Add("outcome:" + std::to_string(static_cast<int>(outcome)));
+  }
+  void OnPortOpenResult(PortOpenResult result) override {
+    trace.Add("port:" + std::to_string(static_cast<int>(result)));
   }
   Trace& trace;
   std::vector<UpdateOutcome> outcomes;

@@ -27,6 +27,16 @@ public:
   virtual void KillTimer(uint32_t id) = 0;
 };
 
+// Why "AppFile" refused an image, next to the text the window shows for it.
+struct AppFileRefusal {
+  enum class Reason {
+    Unreadable,  // missing, unreadable, or not a regular file
+    TooLarge,    // over 4 MB: "File cannot large than 4MB!"
+  };
+  Reason reason;
+  std::string text;
+};
+
 class CDlgLogic {
 public:
   CDlgLogic(CDumpApp& app, CSettingsModel& model, IDlgView& view, IDlgTimers& timers);
@@ -49,8 +59,8 @@ public:
   void OnWindowMessage(uint32_t message, uint32_t wParam, int32_t lParam);
 
   // "AppFile" after the file dialog: takes the image and its size. Returns
-  // the message to show when the file is refused (too large, unreadable).
-  std::optional<std::string> ChooseAppFile(const std::string& path);
+  // why the file was refused, with the message to show, or nothing.
+  std::optional<AppFileRefusal> ChooseAppFile(const std::string& path);
   // "SaveAs" after the file dialog: takes the path and creates or empties
   // the file at once. Returns false when it cannot be created (the path is
   // kept all the same; the dump reports the failure when it begins).

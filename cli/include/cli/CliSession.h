@@ -2,25 +2,17 @@
 // that drives the worker, the port and the update through the window logic.
 #pragma once
 
-#include "update/UpdateIo.h"
+#include "cli/CliStatus.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-// Exit statuses scripts rely on.
-enum CliExit : int {
-  EXIT_DONE = 0,        // the update completed
-  EXIT_FAILED = 1,      // retry limit, time-outs, file errors, device gone, verify mismatch
-  EXIT_USAGE = 2,       // bad usage or configuration
-  EXIT_NO_PORT = 3,     // the port could not be opened
-  EXIT_SILENT = 4,      // the chip sent nothing for --timeout seconds
-  EXIT_INTERRUPTED = 130,
-};
+enum class CliCommand { Program, Erase, Dump, Batch, Ports };
 
 struct CliOptions {
-  std::string command;  // program, erase, dump, batch, ports
+  CliCommand command = CliCommand::Batch;
   std::string configDir;
   std::string port;     // device path, COMn or n; empty: the remembered port
   std::string baud;
@@ -39,7 +31,7 @@ std::optional<uint32_t> ParseCliNumber(const std::string& text);
 // A list choice given as a position or as the entry's text (case ignored).
 std::optional<int32_t> ParseListChoice(const std::vector<std::string>& entries, const std::string& text);
 
-// Runs the command; returns the exit status.
+// Runs the command (any but Ports): plan, run, report. Returns the exit status.
 int RunCliSession(const CliOptions& options);
 
 // Lists the machine's serial ports on stdout.

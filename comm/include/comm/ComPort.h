@@ -31,6 +31,7 @@
 
 #include "comm/ByteQueue.h"
 #include "comm/platform/SerialPlatform.h"
+#include "core/View.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -38,6 +39,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+// How the errno of a failed OpenPort (CComPort::LastError) reads as a
+// port-open result; 0 is Opened.
+PortOpenResult PortOpenResultFromError(int err);
 
 class CComPort {
 public:
@@ -158,7 +163,21 @@ protected:
   bool Notify(uint32_t message, int32_t lParam);
 
 private:
+  // What the monitor saw of the device going away during one wake-up.
+  struct DeviceLoss {
+    bool gone = false;
+    bool hungUp = false;
+    int err = 0;  // errno to report; stays 0 for a hang-up
+    void Note(int error);
+  };
   void MonitorMain();
+  // Input is watched while the queue has room, output while bytes wait.
+  void WhatToWatch(bool& input, bool& output);
+  // Raises the line-error notifications (when the driver counts errors:
+  // `counts` set) and takes what the driver holds.
+  void MonitorInput(serial::PortHandle h, serial::LineErrorCounts* counts, DeviceLoss& loss);
+  // Gives the driver queued output; WM_COMM_TXEMPTY when that emptied the queue.
+  void MonitorOutput(serial::PortHandle h, DeviceLoss& loss);
   void ReapMonitor();
   // Both run with the queue's mutex held; false (err set) when the device failed.
   bool FillInputLocked(serial::PortHandle h, int& err);

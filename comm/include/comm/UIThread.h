@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct UIThreadDeps {
@@ -49,7 +50,7 @@ private:
   public:
     explicit CPortAdapter(CUIThread& owner) : m_owner(owner) {}
     void Write(const uint8_t* data, size_t length) override;
-    bool ReopenAtBaud(uint32_t baud) override;
+    PortOpenResult ReopenAtBaud(uint32_t baud) override;
 
   private:
     CUIThread& m_owner;
@@ -66,6 +67,9 @@ private:
 
   // Points the port at the device of m_nPort, or at the path a front end named.
   void SelectDevice();
+  // Opens the device of m_nPort, empties its queues and sets the line with
+  // `setLine`. The result says which step failed.
+  PortOpenResult OpenSelectedPort(const std::function<bool(CComPort&)>& setLine);
   void ShowPortControlsOpen(bool open);
 
   UIThreadDeps m_deps;

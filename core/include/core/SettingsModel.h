@@ -89,6 +89,9 @@ public:
   SavedSelections Remembered() const;
 
   std::string PortSettingsText() const;
+  // False when the baud list has no entry at the selected position (the
+  // settings text would then start with its first comma).
+  bool HasBaudRate() const;
   // The 1-based COM number: port position + 1.
   int32_t PortNumber() const { return m_sel.m_nPortSel + 1; }
 

@@ -8,6 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+// The captions of the Open/Close button (control 1012). The window keeps its
+// port state in that caption: "Open" means no port is open, any other
+// caption that one is.
+inline constexpr const char* kCaptionOpen = "Open";
+inline constexpr const char* kCaptionClose = "Close";
+inline bool CaptionMeansPortClosed(std::string_view caption) { return caption == kCaptionOpen; }
 
 class IDlgView {
 public:
@@ -29,9 +37,9 @@ public:
   virtual void PostWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) = 0;
 };
 
-// How an update ended, told to the view just before WM_UPDATE_END is posted,
-// so that a front end can report it (the command line maps it to its exit
-// status). The window itself needs none of it: the log says it all.
+// How an update ended, told to the observer just before WM_UPDATE_END is
+// posted, so that a front end can report it (the command line maps it to its
+// exit status). The window itself needs none of it: the log says it all.
 enum class UpdateOutcome {
   Completed,     // "\ncompelete."
   RetryFailed,   // ten negative acknowledges in a row
@@ -40,10 +48,28 @@ enum class UpdateOutcome {
   PortLost,      // the device went away during the update
 };
 
+// What came of an attempt to open the port: the answer to WM_PORT_OPEN, or
+// the reopen at 115200 baud during an update. The operator sees every failure
+// as the same "Can't open port!" box; a front end may tell them apart.
+enum class PortOpenResult {
+  Opened,
+  BadPortNumber,     // outside 1..1024, or no device named
+  NoDevice,          // no such device
+  Busy,              // another program holds it
+  PermissionDenied,
+  NotSerial,         // the device is no serial line
+  SetupFailed,       // opened, but the queues or the line settings were refused
+  OtherError,        // any other reason the system gave
+};
+
 class IUpdateObserver {
 public:
   virtual ~IUpdateObserver() = default;
   virtual void OnUpdateOutcome(UpdateOutcome outcome) = 0;
+  // The worker tried to open the port (every attempt, success included).
+  virtual void OnPortOpenResult(PortOpenResult result) { (void)result; }
+  // The device went away while no update ran; the worker has closed the port.
+  virtual void OnPortLost() {}
   // The worker read bytes from the chip (any bytes, dump data included).
   virtual void OnBytesReceived(size_t count) { (void)count; }
 };

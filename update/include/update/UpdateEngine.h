@@ -73,6 +73,13 @@ private:
   // Byte state machine and its acknowledge table.
   void HandleByte(uint8_t byte);
   void OnAck();
+  // The acknowledges that move the download on: the chip's request, the
+  // boot image (then the line goes to 115200 baud and the loader follows),
+  // the loader (then the control info) and the control info (then the act).
+  void OnRequestAck();
+  void OnBootImageAck();
+  void OnLoaderAck();
+  void OnControlInfoAck();
   void OnNak();
   // Takes dump bytes up to the next 4096-byte boundary or the end of the
   // range; returns how many it consumed (at least one).
@@ -90,6 +97,9 @@ private:
   void SettleAct();
   void BuildAndSendControlInfo();
   void SendAppChunk();
+  // The next piece of a non-empty image, or the same one again after a 'Y'
+  // or a time-out; false when the image failed and the update has ended.
+  bool SendAppPiece(const std::string& path, uint64_t size);
   void SendEraseCommand();
   void SendProgramCommand();
   void SendDumpCommand();

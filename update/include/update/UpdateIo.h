@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/Batch.h"
+#include "core/View.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +21,7 @@ public:
   virtual void Write(const uint8_t* data, size_t length) = 0;
   // Closes the port and opens it again, on the port number of the last open
   // request, at `baud` with 8 data bits, no parity and one stop bit.
-  virtual bool ReopenAtBaud(uint32_t baud) = 0;
+  virtual PortOpenResult ReopenAtBaud(uint32_t baud) = 0;
 };
 
 // The fixed waits of the protocol. A test records them instead of sleeping.

@@ -1,0 +1,184 @@
+// The plan of a run: list choices, line speed, port, and the settings of the
+// operation, each checked before the port is opened.
+#include "cli/CliPlan.h"
+
+#include "core/Numbers.h"
+#include "core/Profile.h"
+
+#include <cctype>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+PlanRefusal BadOption(std::string text) { return PlanRefusal{CliRefusal::BadOption, std::move(text)}; }
+
+std::string JoinChoices(const std::vector<std::string>& entries) {
+  std::string out;
+  for (size_t i = 0; i < entries.size(); ++i) out += (i ? ", " : "") + std::to_string(i) + " \"" + entries[i] + "\"";
+  return out.empty() ? "(none configured)" : out;
+}
+
+// Selects the entry the option names (no option: the remembered one stays).
+std::optional<PlanRefusal> Choose(const std::vector<std::string>& entries, const std::string& text, const char* what,
+                                  int32_t& sel) {
+  if (text.empty()) return std::nullopt;
+  auto pos = ParseListChoice(entries, text);
+  if (!pos) return BadOption(std::string("unknown ") + what + " \"" + text + "\"; choices: " + JoinChoices(entries));
+  sel = *pos;
+  return std::nullopt;
+}
+
+std::optional<PlanRefusal> ChooseFlashType(const std::string& text, CSettingsModel& model) {
+  if (text.empty()) return std::nullopt;
+  if (EqualNoCase(text, "flash")) model.m_sel.m_nFlashTypeSel = 0;
+  else if (EqualNoCase(text, "spi-flash")) model.m_sel.m_nFlashTypeSel = FLASH_TYPE_SPI;
+  else return BadOption("unknown flash type \"" + text + "\"; choices: flash, spi-flash");
+  model.OnFlashTypeChanged();
+  return std::nullopt;
+}
+
+std::optional<PlanRefusal> ChooseChip(const CliOptions& o, CSettingsModel& model) {
+  auto& sel = model.m_sel;
+  if (auto r = Choose(model.m_chipModels, o.chip, "chip", sel.m_nChipModelSel)) return r;
+  if (auto r = Choose(model.m_ramTypes, o.ramType, "RAM type", sel.m_nRamTypeSel)) return r;
+  if (auto r = Choose(model.m_ramSizes, o.ramSize, "RAM size", sel.m_nRamSizeSel)) return r;
+  if (auto r = Choose(model.m_xtals, o.xtal, "crystal", sel.m_nXtalSel)) return r;
+  if (auto r = ChooseFlashType(o.flashType, model)) return r;
+  return Choose(model.m_flashModels, o.flashModel, "flash model", sel.m_nFlashModelSel);
+}
+
+// The line speed of the boot stages: an entry of the list, or any rate.
+std::optional<PlanRefusal> ChooseBaud(const std::string& baud, CSettingsModel& model) {
+  if (!baud.empty()) {
+    auto rate = ParseCliNumber(baud);
+    if (!rate || *rate == 0) return BadOption("bad baud rate \"" + baud + "\"");
+    const std::string text = std::to_string(*rate);
+    auto pos = ParseListChoice(model.m_bauds, text);
+    if (!pos || model.m_bauds[static_cast<size_t>(*pos)] != text) {
+      model.m_bauds.push_back(text);  // in memory only: the command line never writes cfg.ini
+      pos = static_cast<int32_t>(model.m_bauds.size() - 1);
+    }
+    model.m_sel.m_nBaudSel = *pos;
+  }
+  if (!model.HasBaudRate())
+    return PlanRefusal{CliRefusal::NoBaudRate,
+                       "no baud rate: cfg.ini has no BaudRate entry at the remembered position; use --baud"};
+  return std::nullopt;
+}
+
+// The port: a device path, or a COM number mapped as the window maps it.
+std::optional<PlanRefusal> ChoosePort(const std::string& port, CSettingsModel& model, CliPlan& plan) {
+  if (port.empty()) return std::nullopt;
+  if (port.find('/') != std::string::npos) {
+    plan.devicePath = port;
+    model.m_sel.m_nPortSel = 0;
+    return std::nullopt;
+  }
+  std::string digits = port;
+  if (digits.size() > 3 && EqualNoCase(digits.substr(0, 3), "COM")) digits = digits.substr(3);
+  auto n = ParseCliNumber(digits);
+  if (!n || *n < 1 || *n > 1024) return BadOption("bad port \"" + port + "\": give a device path, COMn or n (1 to 1024)");
+  model.m_sel.m_nPortSel = static_cast<int32_t>(*n) - 1;
+  return std::nullopt;
+}
+
+std::optional<PlanRefusal> PlanProgram(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
+                                       UpdateSettings& s, CliPlan& plan) {
+  auto base = ParseCliNumber(o.base);
+  if (!base) return BadOption("bad BASE \"" + o.base + "\": decimal or 0x-hexadecimal, 32 bits");
+  if (auto refusal = logic.ChooseAppFile(o.image)) {
+    const bool tooLarge = refusal->reason == AppFileRefusal::Reason::TooLarge;
+    return PlanRefusal{tooLarge ? CliRefusal::ImageTooLarge : CliRefusal::ImageUnreadable, refusal->text};
+  }
+  s = model.Capture(app.m_settings);
+  s.m_nBase = static_cast<int32_t>(*base);
+  s.m_nLength = static_cast<int32_t>(app.m_settings.m_nAppFileSize);
+  s.m_nAct = ACT_PROGRAM;
+  plan.progressTotal = app.m_settings.m_nAppFileSize;
+  if (o.verify)
+    plan.verifyBatch = {BatchEntry{ACT_PROGRAM, s.m_nBase, 0, o.image},
+                        BatchEntry{ACT_DUMP, s.m_nBase, s.m_nLength, kReadBackName}};
+  return std::nullopt;
+}
+
+// Checks that the dump file can be written, without emptying an existing one.
+std::optional<PlanRefusal> CheckDumpFile(const std::string& path) {
+  if (path.empty()) return PlanRefusal{CliRefusal::BadOption, "cannot write the dump file \"\""};
+  const std::filesystem::path p(path);
+  std::error_code ec;
+  const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
+  if (std::filesystem::is_directory(p, ec) || !std::filesystem::is_directory(folder, ec) ||
+      ::access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(p, ec) && ::access(p.c_str(), W_OK) != 0))
+    return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + path + "\""};
+  return std::nullopt;
+}
+
+std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& s, CliPlan& plan) {
+  auto base = ParseCliNumber(o.base);
+  auto length = ParseCliNumber(o.length);
+  if (!base || !length)
+    return BadOption("bad " + std::string(!base ? "BASE \"" + o.base : "LENGTH \"" + o.length) +
+                     "\": decimal or 0x-hexadecimal, 32 bits");
+  if (*length > static_cast<uint32_t>(INT32_MAX))
+    return BadOption("LENGTH \"" + o.length + "\" is too large: at most 0x7FFFFFFF");
+  s.m_nBase = static_cast<int32_t>(*base);
+  s.m_nLength = static_cast<int32_t>(*length);
+  s.m_nAct = o.command == CliCommand::Erase ? ACT_ERASE : ACT_DUMP;
+  plan.progressTotal = *length;
+  if (s.m_nAct != ACT_DUMP) return std::nullopt;
+  s.m_strDumpFile = o.dumpFile;
+  return CheckDumpFile(o.dumpFile);
+}
+
+std::optional<PlanRefusal> PlanOperation(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
+                                         UpdateSettings& s, CliPlan& plan) {
+  switch (o.command) {
+    case CliCommand::Program:
+      return PlanProgram(o, model, logic, app, s, plan);
+    case CliCommand::Erase:
+    case CliCommand::Dump:
+      return PlanEraseOrDump(o, s, plan);
+    case CliCommand::Batch:
+    case CliCommand::Ports:
+      break;
+  }
+  s.m_nAct = ACT_BATCH;
+  return std::nullopt;
+}
+
+// The checks of "Link", as if the port were open; the message without its line break.
+std::optional<PlanRefusal> CheckAsLink(const UpdateSettings& s) {
+  auto failure = CheckLink(kCaptionClose, s.m_nAct, s);
+  if (!failure) return std::nullopt;
+  std::string text = *failure;
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return PlanRefusal{CliRefusal::LinkRefused, text};
+}
+
+}  // namespace
+
+std::optional<uint32_t> ParseCliNumber(const std::string& text) { return ParseDecOrHex32(text); }
+
+std::optional<int32_t> ParseListChoice(const std::vector<std::string>& entries, const std::string& text) {
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (EqualNoCase(entries[i], text)) return static_cast<int32_t>(i);
+  auto n = ParseCliNumber(text);
+  if (n && *n < entries.size()) return static_cast<int32_t>(*n);
+  return std::nullopt;
+}
+
+std::optional<PlanRefusal> MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
+                                    CliPlan& plan) {
+  if (auto r = ChooseChip(o, model)) return r;
+  if (auto r = ChooseBaud(o.baud, model)) return r;
+  if (auto r = ChoosePort(o.port, model, plan)) return r;
+  UpdateSettings s = model.Capture(app.m_settings);
+  if (auto r = PlanOperation(o, model, logic, app, s, plan)) return r;
+  if (auto r = CheckAsLink(s)) return r;
+  s.m_nFlashModel = model.FlashModelCode();
+  // A verifying run is a batch of its own: the checks above were those of "program".
+  if (plan.Verifies()) s.m_nAct = ACT_BATCH;
+  plan.settings = s;
+  return std::nullopt;
+}

@@ -1,0 +1,43 @@
+// The first step of a command-line run: everything it decides from the
+// options and the configuration before the port is opened.
+#pragma once
+
+#include "app/DlgLogic.h"
+#include "app/DumpApp.h"
+#include "cli/CliSession.h"
+#include "cli/CliStatus.h"
+#include "core/Batch.h"
+#include "core/SettingsModel.h"
+#include "core/UpdateSettings.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The name the read-back of --verify goes by in the update's messages; its
+// bytes go into memory (CCliFileAccess::KeepDumpsInMemory), not to a file.
+inline constexpr const char* kReadBackName = "verify-read-back";
+
+struct CliPlan {
+  UpdateSettings settings;
+  std::string devicePath;  // a device the options named instead of a COM number
+  // --verify: program the image, then read the range back into memory, as
+  // a batch of two kept in memory. Empty for every other run.
+  std::vector<BatchEntry> verifyBatch;
+  int64_t progressTotal = 0;
+
+  bool Verifies() const { return !verifyBatch.empty(); }
+};
+
+// A reason to stop before the port, with the message that explains it.
+struct PlanRefusal {
+  CliRefusal reason;
+  std::string text;
+};
+
+// Fills the plan from the options and the configuration: the list choices
+// into the model, the image into the application object, the update
+// settings into the plan.
+std::optional<PlanRefusal> MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
+                                    CliPlan& plan);
