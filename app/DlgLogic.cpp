@@ -51,7 +51,12 @@ bool CDlgLogic::OnLink() {
     m_view.AppendLogLine(*failure);
     return false;
   }
-  m_model.Config().WriteSetting(m_model.Remembered());
+  if (!m_model.Config().WriteSetting(m_model.Remembered()) && !m_settingUnsavedLogged) {
+    // A read-only configuration folder costs the remembered selections,
+    // not the update: said once, then the update goes on.
+    m_view.AppendLogLine("Can't save the selections in " + m_model.Config().Path() + ".\n");
+    m_settingUnsavedLogged = true;
+  }
   m_app.m_settings.m_nFlashModel = m_model.FlashModelCode();
   StartUpdate();
   return true;

@@ -10,6 +10,7 @@
 #include "comm/FileAccess.h"
 #include "comm/UIThread.h"
 #include "core/Config.h"
+#include "core/ConfigLocation.h"
 #include "core/Messages.h"
 
 #include <atomic>
@@ -285,9 +286,11 @@ VerifyResult CCliSession::Verify() {
 
 int RunCliSession(const CliOptions& o) {
   CDumpApp app;
-  app.SetConfigDir(o.configDir.empty() ? app.m_strAppDir + "config" : o.configDir);
+  const ConfigLocation where = LocateConfigForProcess(o.configDir);
+  app.SetConfigDir(where.dir);
   const CConfigFile config = CConfigFile::InFolder(app.m_strConfigDir);
   CCliOutput out(o.quiet, ::isatty(STDERR_FILENO) == 1);
+  if (!where.problem.empty()) out.Message("configuration: " + where.problem + "; using " + where.dir);
   if (auto refusal = CheckSetUp(o, config, out)) {
     out.Message(refusal->text);
     return ExitStatus(RefusedRun(refusal->reason));

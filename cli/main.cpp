@@ -14,7 +14,7 @@
 namespace {
 
 void AddOptions(CLI::App& app, CliOptions& o) {
-  app.add_option("-c,--config", o.configDir, "folder with cfg.ini, boot.bin and flash.bin (default: config/ beside the executable)");
+  app.add_option("-c,--config", o.configDir, "folder with cfg.ini, boot.bin and flash.bin (default: see CONFIGURATION)");
   app.add_option("-p,--port", o.port, "a device path (/dev/ttyUSB0) or COMn / n (default: the remembered Port + 1)");
   app.add_option("-b,--baud", o.baud, "line speed of the boot stages (default: the remembered BaudRate entry)");
   app.add_option("--chip", o.chip, "chip model: list position or name");
@@ -71,6 +71,9 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string("tqupdate " TQ_VERSION " (") + APP_VERSION_BANNER + ")");
   app.footer(
       "BASE and LENGTH: decimal or 0x-hexadecimal, 32 bits.\n"
+      "CONFIGURATION: cfg.ini, boot.bin and flash.bin come from -c DIR; else from config/ beside the\n"
+      "executable when it holds cfg.ini; else from $XDG_CONFIG_HOME/tqupdater (~/.config/tqupdater),\n"
+      "made on first use from the installed defaults in <prefix>/share/tqupdater/config.\n"
       "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"
       "Exit status: 0 done; 1 the update failed; 2 bad usage or configuration; 3 the port could not be\n"
       "opened; 4 the chip stayed silent past --timeout; 130 interrupted.");

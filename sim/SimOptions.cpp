@@ -1,6 +1,7 @@
 #include "sim/SimOptions.h"
 
 #include "core/Config.h"
+#include "core/ConfigLocation.h"
 #include "core/Numbers.h"
 
 #include <CLI/CLI.hpp>
@@ -121,7 +122,7 @@ void AddDeviceOptions(CLI::App& app, SimOptions* o, bool* noMatch, std::string* 
   AddValue(app, g, "--link", "PATH", "also reach the device through a symlink at PATH", Text(&o->m_strLink));
   AddValue(app, g, "--config", "DIR",
            "match the downloads against DIR/boot.bin and DIR/flash.bin (default: the config folder beside "
-           "chipsim, if it has them)",
+           "chipsim, else the installed defaults, if they have them)",
            Text(configDir));
   AddValue(app, g, "--boot", "FILE", "boot image the boot block must carry", Text(&o->m_strBootFile));
   AddValue(app, g, "--loader", "FILE", "flash loader the loader download must equal", Text(&o->m_strLoaderFile));
@@ -243,7 +244,11 @@ bool SettleImageFiles(SimOptions* o, bool noMatch, std::string configDir, std::s
     return true;
   }
   const bool defaultFolder = configDir.empty();
-  if (defaultFolder) configDir = ExecutableDirectory() + "config";
+  if (defaultFolder) {
+    // config/ beside the program (the build tree), else an installation's defaults.
+    configDir = ExecutableDirectory() + "config";
+    if (!fs::exists(configDir + "/boot.bin")) configDir = InstalledDefaultsDir(ExecutableDirectory());
+  }
   for (auto [file, name] : {std::pair{&o->m_strBootFile, "boot.bin"}, std::pair{&o->m_strLoaderFile, "flash.bin"}}) {
     if (!file->empty()) continue;
     const std::string candidate = configDir + "/" + name;

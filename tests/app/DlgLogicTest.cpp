@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include <sys/stat.h>
 
 namespace {
@@ -56,6 +59,20 @@ protected:
   std::shared_ptr<CMessageQueue> worker = std::make_shared<CMessageQueue>();
   uint32_t workerId = RegisterMessageQueue(worker);
 };
+
+TEST_F(DlgLogicTest, SelectionsThatCannotBeSavedAreReportedOnceAndTheUpdateStillStarts) {
+  PublishWorker();
+  view.SetControlText(ctl::OPEN_BUTTON, "Close");
+  model.m_sel.m_nActSel = ACT_ERASE;
+  model.m_sel.m_nLengthSel = {0, 2, 0};
+  std::filesystem::remove_all(dir.Path());  // the folder cfg.ini was read from is gone
+  ASSERT_TRUE(logic.OnLink());
+  ASSERT_TRUE(logic.OnLink());
+  const std::string unsaved = "Can't save the selections in " + dir.File("cfg.ini") + ".\n";
+  EXPECT_EQ(std::count(view.logs.begin(), view.logs.end(), unsaved), 1);
+  EXPECT_EQ(view.logs.back(), "Begin updating now.\n");
+  EXPECT_EQ(Drain().size(), 2u);  // both updates were asked for
+}
 
 TEST_F(DlgLogicTest, RequestsBeforeTheWorkerPublishedItsIdAreDropped) {
   logic.OnOpen();

@@ -92,4 +92,5 @@ private:
   std::function<void(int32_t)> m_onProgress;
   int32_t m_progress = 0;
   bool m_reopenOnStop = true;
+  bool m_settingUnsavedLogged = false;
 };
