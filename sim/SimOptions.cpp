@@ -3,6 +3,7 @@
 #include "core/Config.h"
 #include "core/ConfigLocation.h"
 #include "core/Numbers.h"
+#include "core/Version.h"
 
 #include <CLI/CLI.hpp>
 
@@ -280,6 +281,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* help, st
   help->clear();
   CLI::App app{kDescription, "chipsim"};
   app.footer(kFooter);
+  app.set_version_flag("--version", "chipsim " TQ_VERSION);
   bool noMatch = false;
   std::string configDir;
   AddDeviceOptions(app, o, &noMatch, &configDir);
@@ -291,6 +293,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions* o, std::string* help, st
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     *help = app.help();
+    return true;
+  } catch (const CLI::CallForVersion& e) {
+    *help = std::string(e.what()) + "\n";  // printed like the help text
     return true;
   } catch (const CLI::ParseError& e) {
     *error = e.what();
