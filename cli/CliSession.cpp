@@ -1,6 +1,7 @@
 #include "cli/CliSession.h"
 
 #include "cli/CliOutput.h"
+#include "cli/InterruptWatch.h"
 #include "core/Config.h"
 #include "app/DlgLogic.h"
 #include "app/DumpApp.h"
@@ -15,10 +16,8 @@
 #include <cstdint>
 #include <cctype>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -120,39 +119,6 @@ private:
   std::atomic<Clock::rep> m_lastActivityNs{0};
 };
 
-// Ctrl-C and SIGTERM are taken by a thread of their own (blocked everywhere
-// else), which wakes the main loop instead of interrupting it somewhere.
-class CSignalWatch {
-public:
-  explicit CSignalWatch(CHeadlessWindow& window) : m_window(window) {
-    sigemptyset(&m_set);
-    sigaddset(&m_set, SIGINT);
-    sigaddset(&m_set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
-    m_thread = std::thread([this] {
-      int sig = 0;
-      while (sigwait(&m_set, &sig) == 0) {
-        if (m_closing.load()) return;
-        interrupted = true;
-        m_window.Wake();
-      }
-    });
-  }
-  ~CSignalWatch() {
-    m_closing = true;
-    pthread_kill(m_thread.native_handle(), SIGTERM);
-    m_thread.join();
-    pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-  }
-  std::atomic<bool> interrupted{false};
-
-private:
-  CHeadlessWindow& m_window;
-  sigset_t m_set{}, m_old{};
-  std::atomic<bool> m_closing{false};
-  std::thread m_thread;
-};
-
 // Everything about the update that the command line decides before the port is opened.
 struct Plan {
   UpdateSettings settings;
@@ -218,7 +184,7 @@ bool MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDum
 
   // The port: a device path, or a COM number mapped as the window maps it.
   if (!o.port.empty()) {
-    if (o.port.find('/') != std::string::npos) {
+    if (o.port.find_first_of("/\\") != std::string::npos) {
       plan.devicePath = o.port;
       sel.m_nPortSel = 0;
     } else {
@@ -279,7 +245,7 @@ bool MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDum
       std::error_code ec;
       const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
       if (o.dumpFile.empty() || std::filesystem::is_directory(p, ec) || !std::filesystem::is_directory(folder, ec) ||
-          ::access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(p, ec) && ::access(p.c_str(), W_OK) != 0)) {
+          ::access(folder.string().c_str(), W_OK) != 0 || (std::filesystem::exists(p, ec) && ::access(p.string().c_str(), W_OK) != 0)) {
         error = "cannot write the dump file \"" + o.dumpFile + "\"";
         status = o.dumpFile.empty() ? EXIT_USAGE : EXIT_FAILED;
         return false;
@@ -374,7 +340,7 @@ int RunCliSession(const CliOptions& o) {
   CConfigBatchSource configBatch(config);
   CMemoryBatch memoryBatch(plan.memoryBatch);
   CCliObserver observer(window);
-  CSignalWatch signals(window);
+  CInterruptWatch signals([&window] { window.Wake(); });
 
   int status = EXIT_FAILED;
   {

@@ -1,11 +1,11 @@
 // tqupdate: the command line of TqUpdater.
 #include "cli/CliSession.h"
+#include "cli/InterruptWatch.h"
 #include "app/DumpApp.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -75,9 +75,7 @@ int main(int argc, char** argv) {
     return EXIT_USAGE;
   }
   o.command = app.get_subcommands().front()->get_name();
-  // A closed stdout (tqupdate ... | head) must not kill a run mid-dump: the
-  // write fails and the update goes on to its orderly end.
-  std::signal(SIGPIPE, SIG_IGN);
+  IgnoreBrokenPipe();
   if (o.command == "ports") return RunPortsCommand();
   return RunCliSession(o);
 }

@@ -1,11 +1,11 @@
 #include "core/Config.h"
 
 #include "core/Profile.h"
+#include "core/platform/HostFiles.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 namespace {
 constexpr const char* kSetting = "Setting";
@@ -16,9 +16,8 @@ void WrapTo32(long long v, int32_t& out) { out = static_cast<int32_t>(static_cas
 }  // namespace
 
 std::string ExecutableDirectory() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec || !exe.has_parent_path()) return "./";
+  const auto exe = host::ExecutablePath();
+  if (exe.empty() || !exe.has_parent_path()) return "./";
   std::string dir = exe.parent_path().string();
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;
