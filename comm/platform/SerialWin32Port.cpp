@@ -46,7 +46,7 @@ void Port::CancelLocked(OVERLAPPED& ov, bool& pending) {
   pending = false;
 }
 
-void Port::CollectReadLocked() {
+void Port::CollectReadLocked(bool takeFailure) {
   if (!m_readPending) return;
   DWORD got = 0;
   if (::GetOverlappedResult(m_device, &m_readOv, &got, FALSE)) {
@@ -56,6 +56,10 @@ void Port::CollectReadLocked() {
   }
   const DWORD error = ::GetLastError();
   if (error == ERROR_IO_INCOMPLETE) return;
+  // A failed read is left in place for the waiter, which reports it as a
+  // hang-up; a reader that took it first would see only a failed read.
+  // (GetOverlappedResult gives the same answer until the next ReadFile.)
+  if (!takeFailure && error != ERROR_TIMEOUT && error != ERROR_OPERATION_ABORTED) return;
   m_readPending = false;
   // An idle read ends empty: with ERROR_TIMEOUT under wine, successfully on
   // Windows. A cancelled one is simply started again.
@@ -91,7 +95,7 @@ void Port::CollectWriteLocked() {
 long Port::Read(void* buf, size_t n, int& err) {
   err = 0;
   std::lock_guard lock(m_mutex);
-  CollectReadLocked();
+  CollectReadLocked(false);
   const size_t take = std::min(n, m_input.size());
   if (take > 0) {
     std::memcpy(buf, m_input.data(), take);
@@ -110,6 +114,9 @@ long Port::Write(const void* buf, size_t n, int& err) {
   err = 0;
   std::lock_guard lock(m_mutex);
   CollectWriteLocked();
+  // A write that failed because the far end went away takes nothing more:
+  // the pending read reports the hang-up. Any other failure is the write's.
+  if (m_writeError != 0 && IsHangupError(m_writeError)) return 0;
   if (m_writeError != 0) {
     err = EIO;
     return -1;
@@ -121,6 +128,7 @@ long Port::Write(const void* buf, size_t n, int& err) {
   if (!::WriteFile(m_device, m_writeBuf.data(), static_cast<DWORD>(take), nullptr, &m_writeOv) &&
       ::GetLastError() != ERROR_IO_PENDING) {
     m_writeError = ::GetLastError();
+    if (IsHangupError(m_writeError)) return 0;
     err = EIO;
     return -1;
   }
@@ -163,7 +171,7 @@ bool Port::ErrorCounts(LineErrorCounts& out) {
 uint32_t Port::Poll(bool watchInput, bool watchOutput, HANDLE* events, DWORD& count, int& err) {
   using W = CPortWaiter;
   std::lock_guard lock(m_mutex);
-  CollectReadLocked();
+  CollectReadLocked(true);
   CollectWriteLocked();
   StartReadLocked();
   uint32_t ready = 0;
@@ -178,7 +186,10 @@ uint32_t Port::Poll(bool watchInput, bool watchOutput, HANDLE* events, DWORD& co
     }
   }
   if (watchInput && !m_input.empty()) ready |= W::kReadable;
-  if (watchOutput && !m_writePending) ready |= W::kWritable;
+  // After a write that met a hang-up there is never room again; the read
+  // in flight ends with the hang-up soon after.
+  const bool writeStuck = m_writeError != 0 && IsHangupError(m_writeError);
+  if (watchOutput && !m_writePending && !writeStuck) ready |= W::kWritable;
   if (m_readPending) events[count++] = m_readOv.hEvent;
   if (watchOutput && m_writePending) events[count++] = m_writeOv.hEvent;
   return ready;

@@ -51,7 +51,10 @@ public:
   HANDLE Handle() const { return m_device; }
 
   // As serial::ReadDevice and WriteDevice: bytes taken, 0 for none now, -1
-  // with `err` (EIO) once the device has failed.
+  // with `err` (EIO) once the device has failed. A failed read becomes
+  // visible to Read only after the waiter has seen it (and reported the
+  // hang-up), so that the loss is told as a hang-up whichever thread meets
+  // it first.
   long Read(void* buf, size_t n, int& err);
   long Write(const void* buf, size_t n, int& err);
   bool Purge(bool input, bool output);
@@ -64,7 +67,8 @@ public:
   uint32_t Poll(bool watchInput, bool watchOutput, HANDLE* events, DWORD& count, int& err);
 
 private:
-  void CollectReadLocked();
+  // A read that failed is recorded only with takeFailure (the waiter's call).
+  void CollectReadLocked(bool takeFailure);
   void StartReadLocked();
   void CollectWriteLocked();
   // Ends a transfer in flight and waits until the driver has let go of it.
