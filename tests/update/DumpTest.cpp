@@ -1,7 +1,5 @@
 // Dump-receive mode and the dump file: exact contents, the host's 'X' every
 // 4096 bytes, restarts, and what is left on disk when a dump is cut short.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +8,7 @@
 
 #include "tests/update/EngineFixture.h"
 #include "comm/FileAccess.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -175,14 +174,10 @@ TEST_F(DumpTest, ShutdownFlushesTheDumpWithoutTouchingTheWindow) {
 class RealDumpTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/tq_dump_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
+    dir = m_tmp.Path();
     std::ofstream(dir + "/boot.bin", std::ios::binary).write("boot", 4);
     std::ofstream(dir + "/flash.bin", std::ios::binary).write("loader", 6);
   }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-
   Bytes FileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
@@ -212,6 +207,7 @@ protected:
     return data;
   }
 
+  TempDir m_tmp;
   std::string dir;
   int acks = 0;
 };
