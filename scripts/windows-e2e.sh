@@ -77,4 +77,20 @@ if [ "$status" -ne 1 ] || [ "$elapsed_ms" -gt 10000 ]; then
   echo "windows-e2e: a vanished chip must end the run with status 1 within 10 s" >&2
   exit 1
 fi
+
+echo "== Ctrl-C (SIGINT, which wine turns into CTRL_C_EVENT) during a slow dump"
+start_sim --baud 9600
+wine "$exe" -q -p COM5 dump 0x100000 "$size" "$(winpath "$work/int.bin")" > "$work/int.out" 2>&1 &
+run_pid=$!
+for _ in $(seq 100); do grep -q "Flash File length" "$work/int.out" 2>/dev/null && break; sleep 0.1; done
+kill -INT "$run_pid"
+set +e
+wait "$run_pid"
+status=$?
+set -e
+echo "== exit status $status: $(tail -n 1 "$work/int.out")"
+if [ "$status" -ne 130 ]; then
+  echo "windows-e2e: Ctrl-C must end the run with status 130" >&2
+  exit 1
+fi
 echo "== windows end-to-end runs passed"
