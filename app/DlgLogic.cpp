@@ -2,13 +2,11 @@
 
 #include "core/Messages.h"
 #include "core/Requests.h"
+#include "core/platform/HostFiles.h"
 #include "comm/MsgThread.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 const int CDlgLogic::kSettingsControls[14] = {
     ctl::XTAL_LIST,    ctl::RAMSIZE_LIST, ctl::ACT_LIST,       ctl::BASE1_LIST,      ctl::BASE2_LIST,
@@ -95,16 +93,13 @@ void CDlgLogic::OnWindowMessage(uint32_t message, uint32_t wParam, int32_t lPara
 }
 
 std::optional<AppFileRefusal> CDlgLogic::ChooseAppFile(const std::string& path) {
-  struct stat st {};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  const bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const int err = fd < 0 ? errno : (ok ? 0 : EISDIR);
-  if (fd >= 0) ::close(fd);
+  uint64_t size = 0;
+  int err = 0;
   std::optional<AppFileRefusal> refusal;
-  if (!ok)
+  if (!host::RegularFileSize(path, size, err))
     refusal = AppFileRefusal{AppFileRefusal::Reason::Unreadable,
                              "Can't open application file " + path + ": " + std::strerror(err)};
-  else if (st.st_size > MAX_APP_FILE_SIZE)
+  else if (size > static_cast<uint64_t>(MAX_APP_FILE_SIZE))
     refusal = AppFileRefusal{AppFileRefusal::Reason::TooLarge, "File cannot large than 4MB!"};
   if (refusal) {
     m_app.m_settings.m_strAppFile.clear();
@@ -112,14 +107,11 @@ std::optional<AppFileRefusal> CDlgLogic::ChooseAppFile(const std::string& path) 
     return refusal;
   }
   m_app.m_settings.m_strAppFile = path;
-  m_app.m_settings.m_nAppFileSize = st.st_size;
+  m_app.m_settings.m_nAppFileSize = static_cast<int64_t>(size);
   return std::nullopt;
 }
 
 bool CDlgLogic::ChooseDumpFile(const std::string& path) {
   m_app.m_settings.m_strDumpFile = path;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  return host::CreateEmptyFile(path);
 }

@@ -1,4 +1,5 @@
 #include "cli/CliOutput.h"
+#include "core/platform/HostFiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,7 +59,7 @@ void CCliOutput::LogLine(const std::string& text) {
     timeval tv{};
     ::gettimeofday(&tv, nullptr);
     tm local{};
-    ::localtime_r(&tv.tv_sec, &local);
+    host::LocalTime(static_cast<std::time_t>(tv.tv_sec), local);
     char stamp[64];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     std::fprintf(m_log, "%s.%03ld %s\n", stamp, static_cast<long>(tv.tv_usec / 1000), line.c_str());

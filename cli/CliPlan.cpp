@@ -70,7 +70,7 @@ std::optional<PlanRefusal> ChooseBaud(const std::string& baud, CSettingsModel& m
 // The port: a device path, or a COM number mapped as the window maps it.
 std::optional<PlanRefusal> ChoosePort(const std::string& port, CSettingsModel& model, CliPlan& plan) {
   if (port.empty()) return std::nullopt;
-  if (port.find('/') != std::string::npos) {
+  if (port.find_first_of("/\\") != std::string::npos) {
     plan.devicePath = port;
     model.m_sel.m_nPortSel = 0;
     return std::nullopt;
@@ -109,7 +109,8 @@ std::optional<PlanRefusal> CheckDumpFile(const std::string& path) {
   std::error_code ec;
   const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
   if (std::filesystem::is_directory(p, ec) || !std::filesystem::is_directory(folder, ec) ||
-      ::access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(p, ec) && ::access(p.c_str(), W_OK) != 0))
+      ::access(folder.string().c_str(), W_OK) != 0 ||
+          (std::filesystem::exists(p, ec) && ::access(p.string().c_str(), W_OK) != 0))
     return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + path + "\""};
   return std::nullopt;
 }

@@ -6,6 +6,7 @@
 #include "cli/CliPlan.h"
 #include "cli/CliReport.h"
 #include "cli/CliSession.h"
+#include "cli/InterruptWatch.h"
 #include "app/HeadlessWindow.h"
 #include "comm/FileAccess.h"
 #include "comm/UIThread.h"
@@ -15,9 +16,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <optional>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -76,39 +75,6 @@ private:
   std::atomic<Clock::rep> m_lastActivityNs{0};
 };
 
-// Ctrl-C and SIGTERM are taken by a thread of their own (blocked everywhere
-// else), which wakes the main loop instead of interrupting it somewhere.
-class CSignalWatch {
-public:
-  explicit CSignalWatch(CHeadlessWindow& window) : m_window(window) {
-    sigemptyset(&m_set);
-    sigaddset(&m_set, SIGINT);
-    sigaddset(&m_set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &m_set, &m_old);
-    m_thread = std::thread([this] {
-      int sig = 0;
-      while (sigwait(&m_set, &sig) == 0) {
-        if (m_closing.load()) return;
-        interrupted = true;
-        m_window.Wake();
-      }
-    });
-  }
-  ~CSignalWatch() {
-    m_closing = true;
-    pthread_kill(m_thread.native_handle(), SIGTERM);
-    m_thread.join();
-    pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-  }
-  std::atomic<bool> interrupted{false};
-
-private:
-  CHeadlessWindow& m_window;
-  sigset_t m_set{}, m_old{};
-  std::atomic<bool> m_closing{false};
-  std::thread m_thread;
-};
-
 // The log file and the configuration file, before anything else.
 std::optional<PlanRefusal> CheckSetUp(const CliOptions& o, const CConfigFile& config, CCliOutput& out) {
   if (!o.logFile.empty()) {
@@ -156,7 +122,7 @@ private:
   CCliFileAccess m_files{m_systemFiles};
   CConfigBatchSource m_configBatch;
   CCliObserver m_observer{m_window};
-  std::optional<CSignalWatch> m_signals;
+  std::optional<CInterruptWatch> m_signals;
   bool m_endHandled = false;  // the window's answer to WM_UPDATE_END has run
 };
 
@@ -172,7 +138,7 @@ CliFacts CCliSession::Run() {
   m_logic.SetProgressHandler([this](int32_t percent) { m_out.Progress(percent, m_plan.progressTotal); });
   if (m_plan.Verifies()) m_files.KeepDumpsInMemory();
   CMemoryBatch verifyBatch(m_plan.verifyBatch);
-  m_signals.emplace(m_window);
+  m_signals.emplace([this] { m_window.Wake(); });
 
   CliFacts facts;
   RunWorker(m_plan.Verifies() ? static_cast<IBatchSource&>(verifyBatch) : m_configBatch, facts);

@@ -1,11 +1,11 @@
 // tqupdate: the command line of TqUpdater.
 #include "cli/CliSession.h"
+#include "cli/InterruptWatch.h"
 #include "app/DumpApp.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -97,9 +97,7 @@ int main(int argc, char** argv) {
   }
   for (const auto& [sub, command] : commands)
     if (sub->parsed()) o.command = command;
-  // A closed stdout (tqupdate ... | head) must not kill a run mid-dump: the
-  // write fails and the update goes on to its orderly end.
-  std::signal(SIGPIPE, SIG_IGN);
+  IgnoreBrokenPipe();
   if (o.command == CliCommand::Ports) return RunPortsCommand();
   return RunCliSession(o);
 }

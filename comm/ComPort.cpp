@@ -43,7 +43,7 @@ bool CComPort::SetPortNumber(int32_t n) {
   m_nPortNo = n;
   m_strPortName.clear();
   if (n < MIN_PORT_NUMBER || n > MAX_PORT_NUMBER) return false;
-  m_strPortName = "/dev/ttyS" + std::to_string(n - 1);
+  m_strPortName = serial::DeviceNameForNumber(n);
   return true;
 }
 

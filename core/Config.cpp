@@ -2,6 +2,7 @@
 
 #include "core/Numbers.h"
 #include "core/Profile.h"
+#include "core/platform/HostFiles.h"
 
 #include <filesystem>
 
@@ -12,9 +13,8 @@ constexpr size_t kBatFileCapacity = 1024;
 }  // namespace
 
 std::string ExecutableDirectory() {
-  std::error_code ec;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec || !exe.has_parent_path()) return "./";
+  const auto exe = host::ExecutablePath();
+  if (exe.empty() || !exe.has_parent_path()) return "./";
   std::string dir = exe.parent_path().string();
   if (dir.empty() || dir.back() != '/') dir += '/';
   return dir;

@@ -2,44 +2,19 @@
 
 #include "core/Numbers.h"
 #include "core/Text.h"
+#include "core/platform/HostFiles.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-// Reads the whole file; false when it is missing, not a regular file or unreadable.
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  out.clear();
-  // O_NONBLOCK: a FIFO in place of the file must not hang the program; the
-  // regular-file check below then turns it away.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return true;
-}
+// Reads the whole file; false when it is missing, not a regular file or
+// unreadable. A FIFO in place of the file must not hang the program.
+bool ReadWholeFile(const std::string& path, std::string& out) { return host::ReadRegularFile(path, out); }
 
 // One physical line of the file: where its text starts and ends (without the
 // line break) and where the next line starts.
@@ -141,35 +116,7 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
   if (!fs::is_directory(folder, ec)) return false;
   if (fs::exists(target, ec) && !fs::is_regular_file(target, ec)) return false;
 
-  std::string tmpl = (folder / (target.filename().string() + ".XXXXXX")).string();
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
-  struct stat st {};
-  mode_t mode = 0644;
-  if (::stat(target.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-    // Keep the owner where we may (a root-run write must not take the file).
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) { /* an ordinary user keeps its own */ }
-  }
-  ::fchmod(fd, mode);
-  size_t done = 0;
-  bool ok = true;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(name.data(), target.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(name.data());
-  return ok;
+  return host::ReplaceFileWith(target, data);
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. The threaded parts (port, worker,
 # command line) also run once more under ThreadSanitizer, which must stay quiet.
-# Set TQ_SKIP_TSAN=1 to leave that run out.
+# Set TQ_SKIP_TSAN=1 to leave that run out. Where the mingw-w64 cross
+# compiler and wine are installed (scripts/install-deps.sh installs them), the
+# Windows build of the command line is made and tested under wine as well
+# (scripts/windows-test.sh; TQ_SKIP_WINDOWS=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
@@ -21,3 +24,7 @@ fi
 
 echo "== all tests"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
+
+if [ "${TQ_SKIP_WINDOWS:-0}" != 1 ] && command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null; then
+  bash scripts/windows-test.sh
+fi

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-[[gnu::format(printf, 1, 2)]] inline std::string FormatText(const char* format, ...) {
+[[gnu::format(gnu_printf, 1, 2)]] inline std::string FormatText(const char* format, ...) {
   char small[256];
   va_list args;
   va_start(args, format);

@@ -52,68 +52,7 @@ int OpenReadOnly(const std::string& path, std::string& error) { return OpenNoWai
 
 }  // namespace
 
-CBufferedDumpSink::CBufferedDumpSink(int fd, size_t bufferSize)
-    : m_fd(fd), m_buffer(bufferSize == 0 ? 1 : bufferSize) {}
-
-CBufferedDumpSink::~CBufferedDumpSink() {
-  std::string ignored;
-  Close(ignored);
-}
-
-bool CBufferedDumpSink::WriteAll(const uint8_t* data, size_t length, std::string& error) {
-  while (length > 0) {
-    const ssize_t n = ::write(m_fd, data, length);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      m_failure = ErrnoText(errno);
-      error = m_failure;
-      return false;
-    }
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool CBufferedDumpSink::Usable(std::string& error) const {
-  if (m_fd < 0) error = "file is closed";
-  else if (!m_failure.empty()) error = m_failure;
-  else return true;
-  return false;
-}
-
-bool CBufferedDumpSink::Write(const uint8_t* data, size_t length, std::string& error) {
-  if (!Usable(error)) return false;
-  if (m_used + length > m_buffer.size()) {
-    if (!Flush(error)) return false;
-    if (length >= m_buffer.size()) return WriteAll(data, length, error);
-  }
-  std::memcpy(m_buffer.data() + m_used, data, length);
-  m_used += length;
-  return true;
-}
-
-bool CBufferedDumpSink::Flush(std::string& error) {
-  if (!Usable(error)) return false;
-  const size_t used = m_used;
-  m_used = 0;
-  return WriteAll(m_buffer.data(), used, error);
-}
-
-bool CBufferedDumpSink::Close(std::string& error) {
-  if (m_fd < 0) return true;
-  bool ok = Flush(error);
-  if (::close(m_fd) != 0 && ok) {
-    // EINTR on close leaves the descriptor closed on Linux: do not retry.
-    error = ErrnoText(errno);
-    ok = false;
-  }
-  m_fd = -1;
-  m_used = 0;
-  return ok;
-}
-
-bool CPosixFileAccess::FileSize(const std::string& path, uint64_t& size, std::string& error) {
+bool CHostFileAccess::FileSize(const std::string& path, uint64_t& size, std::string& error) {
   FdGuard fd(OpenReadOnly(path, error));
   if (fd.Get() < 0) return false;
   struct stat st {};
@@ -129,7 +68,7 @@ bool CPosixFileAccess::FileSize(const std::string& path, uint64_t& size, std::st
   return true;
 }
 
-bool CPosixFileAccess::ReadAt(const std::string& path, uint64_t offset, uint8_t* buffer, size_t length,
+bool CHostFileAccess::ReadAt(const std::string& path, uint64_t offset, uint8_t* buffer, size_t length,
                               size_t& got, std::string& error) {
   got = 0;
   FdGuard fd(OpenReadOnly(path, error));
@@ -147,7 +86,7 @@ bool CPosixFileAccess::ReadAt(const std::string& path, uint64_t offset, uint8_t*
   return true;
 }
 
-std::unique_ptr<IDumpSink> CPosixFileAccess::CreateDump(const std::string& path, std::string& error) {
+std::unique_ptr<IDumpSink> CHostFileAccess::CreateDump(const std::string& path, std::string& error) {
   const int fd = OpenNoWait(path, O_RDWR | O_CREAT | O_TRUNC, error);
   if (fd < 0) return nullptr;
   return std::make_unique<CBufferedDumpSink>(fd);

@@ -45,6 +45,8 @@ void MakeRaw(termios& t) {
 
 }  // namespace
 
+std::string DeviceNameForNumber(int32_t n) { return "/dev/ttyS" + std::to_string(n - 1); }
+
 PortHandle OpenDevice(const std::string& path, int& err) {
   err = 0;
   if (path.empty()) {

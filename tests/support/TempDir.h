@@ -2,21 +2,29 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
 class TempDir {
 public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tqtest.XXXXXX").string();
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr) std::abort();
-    m_path = name.data();
+    // A fresh folder of a random name: create_directory says false when the
+    // name is taken, so a clash only costs another try (mkdtemp is POSIX only).
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, "tqtest.%08x%08x", random(), random());
+      const auto path = std::filesystem::temp_directory_path() / name;
+      std::error_code ec;
+      if (std::filesystem::create_directory(path, ec)) m_path = path.string();
+    }
+    if (m_path.empty()) std::abort();
   }
   ~TempDir() {
     std::error_code ec;

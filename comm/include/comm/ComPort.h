@@ -84,7 +84,7 @@ public:
   void SetAutoStartMonitor(bool on) { m_bAutoStartMonitor = on; }
   void SetEventMask(uint32_t mask) { m_dwEventMask.store(mask); }
 
-  // COM number n names /dev/ttyS<n-1>; a device mapped to the number by the
+  // COM number n names /dev/ttyS<n-1> (\\.\COMn on Windows); a device mapped to the number by the
   // caller is named with SetPortName. Numbers outside 1..1024 are refused:
   // false, and the name is cleared so no open can follow.
   bool SetPortNumber(int32_t n);

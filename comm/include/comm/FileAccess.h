@@ -1,4 +1,4 @@
-// File access for the update on a POSIX system: image and loader files are
+// File access for the update: image and loader files are
 // opened by name for each use and closed at once; a dump file stays open
 // while the dump streams in and is written through a buffer.
 #pragma once
@@ -39,10 +39,13 @@ private:
   std::string m_failure;  // set by the first failed write; sticky
 };
 
-class CPosixFileAccess : public IFileAccess {
+// Files by name on this platform (comm/platform/FileAccessPosix.cpp or
+// FileAccessWin32.cpp). Binary everywhere; only regular files are taken.
+class CHostFileAccess : public IFileAccess {
 public:
   bool FileSize(const std::string& path, uint64_t& size, std::string& error) override;
   bool ReadAt(const std::string& path, uint64_t offset, uint8_t* buffer, size_t length, size_t& got,
               std::string& error) override;
   std::unique_ptr<IDumpSink> CreateDump(const std::string& path, std::string& error) override;
 };
+using CPosixFileAccess = CHostFileAccess;

@@ -1,7 +1,10 @@
 // The operating-system side of the serial port: everything CComPort needs
 // from the device driver, behind a handful of plain functions. One source
 // file per platform implements them (SerialPosix.cpp for Linux); CMake picks
-// the file, so no platform test appears inside any function.
+// the file, so no platform test appears inside any function. SerialWin32.cpp
+// serves Windows: there a PortHandle stands for the device together with the
+// one overlapped read and write it keeps in flight, and CPortWaiter waits for
+// those to complete instead of polling.
 #pragma once
 
 #include <cstddef>
@@ -55,6 +58,10 @@ struct LineErrorCounts {
 };
 // CE_ flags for every total that grew from `before` to `after`.
 uint32_t LineErrorFlags(const LineErrorCounts& before, const LineErrorCounts& after);
+
+// The device that COM number n (1..1024) names on this system:
+// /dev/ttyS<n-1> on Linux, \\.\COM<n> on Windows.
+std::string DeviceNameForNumber(int32_t n);
 
 // Opens the device for this process alone, without making it the
 // controlling terminal, non-blocking, and puts the line into raw 8-bit mode

@@ -1,0 +1,39 @@
+// The few things about files, the program's own path and the clock that
+// differ between operating systems. One source file per platform implements
+// them (core/platform/HostPosix.cpp, HostWin32.cpp); CMake picks the file.
+//
+// Every file here is handled as bytes: no text-mode translation of line
+// breaks and no end-of-file character, whatever the platform does by default.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+namespace host {
+
+// Reads the whole of a regular file; false when it is missing, a folder, a
+// FIFO, a device or unreadable. Never waits for a FIFO's writer.
+bool ReadRegularFile(const std::string& path, std::string& out);
+
+// The size of a regular file; false with an errno value in `err` when it is
+// missing or unreadable (EISDIR for anything that is not a regular file).
+bool RegularFileSize(const std::string& path, uint64_t& size, int& err);
+
+// Creates the file, or empties an existing one; false when it cannot be written.
+bool CreateEmptyFile(const std::string& path);
+
+// Writes `data` into a new file in target's folder and puts it in place of
+// `target` in one step, replacing an existing file, so that a reader sees the
+// old content or the new one and never a part. Where the system has them, the
+// old file's mode and owner are kept. On failure nothing is left behind.
+bool ReplaceFileWith(const std::filesystem::path& target, const std::string& data);
+
+// The full path of the running program; empty when the system does not say.
+std::filesystem::path ExecutablePath();
+
+// `t` as local time; false when it cannot be represented.
+bool LocalTime(std::time_t t, std::tm& out);
+
+}  // namespace host

@@ -1,0 +1,121 @@
+// Files, the program's path and local time on a POSIX system (Linux).
+#include "core/platform/HostFiles.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+// Opens without waiting (a FIFO would block until a writer came) and keeps
+// only regular files; -1 with `err` set otherwise.
+int OpenRegular(const std::string& path, int& err) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    err = errno;
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    err = EISDIR;
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadRegularFile(const std::string& path, std::string& out) {
+  out.clear();
+  int err = 0;
+  const int fd = OpenRegular(path, err);
+  if (fd < 0) return false;
+  char buf[65536];
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return ok;
+}
+
+bool RegularFileSize(const std::string& path, uint64_t& size, int& err) {
+  err = 0;
+  const int fd = OpenRegular(path, err);
+  if (fd < 0) return false;
+  struct stat st {};
+  const bool ok = ::fstat(fd, &st) == 0;
+  if (ok) size = static_cast<uint64_t>(st.st_size);
+  else err = errno;
+  ::close(fd);
+  return ok;
+}
+
+bool CreateEmptyFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool ReplaceFileWith(const std::filesystem::path& target, const std::string& data) {
+  const std::string tmpl = target.string() + ".XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return false;
+  struct stat st {};
+  mode_t mode = 0644;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+    // Keep the owner where we may (a root-run write must not take the file).
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0) { /* an ordinary user keeps its own */ }
+  }
+  ::fchmod(fd, mode);
+  bool ok = WriteAll(fd, data);
+  if (ok && ::fsync(fd) != 0) ok = false;
+  if (::close(fd) != 0) ok = false;
+  if (ok && ::rename(name.data(), target.c_str()) != 0) ok = false;
+  if (!ok) ::unlink(name.data());
+  return ok;
+}
+
+std::filesystem::path ExecutablePath() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : exe;
+}
+
+bool LocalTime(std::time_t t, std::tm& out) { return ::localtime_r(&t, &out) != nullptr; }
+
+}  // namespace host

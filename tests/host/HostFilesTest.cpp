@@ -1,0 +1,92 @@
+// The platform's file helpers keep every byte: a text-mode file on Windows
+// would write "\n" as "\r\n" and end a read at the first 0x1A byte.
+#include "core/Config.h"
+#include "core/platform/HostFiles.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+// Line breaks of both kinds, the DOS end-of-file byte, a NUL and bytes above 0x7F.
+const std::string kTrapBytes = std::string("one\r\ntwo\nthree\x1a" "after\0nul\r\r\n\xff\x80\x1a", 27);
+
+TEST(HostFiles, ReadGivesEveryByteAsWritten) {
+  TempDir dir;
+  const std::string path = dir.Write("bytes.bin", kTrapBytes);
+  std::string got;
+  ASSERT_TRUE(host::ReadRegularFile(path, got));
+  EXPECT_EQ(got, kTrapBytes);
+  uint64_t size = 0;
+  int err = 0;
+  ASSERT_TRUE(host::RegularFileSize(path, size, err));
+  EXPECT_EQ(size, kTrapBytes.size());
+}
+
+TEST(HostFiles, ReplaceOverwritesAnExistingFileByteForByteAndLeavesNothingBeside) {
+  TempDir dir;
+  const std::string path = dir.Write("cfg.ini", std::string(5000, 'x'));
+  // rename() of the Windows C library would refuse here: the target exists.
+  ASSERT_TRUE(host::ReplaceFileWith(path, kTrapBytes));
+  EXPECT_EQ(TempDir::Read(path), kTrapBytes);
+  ASSERT_TRUE(host::ReplaceFileWith(path, "short"));
+  EXPECT_EQ(TempDir::Read(path), "short");
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++entries;
+  EXPECT_EQ(entries, 1u) << "a temporary file was left in the folder";
+}
+
+TEST(HostFiles, ReplaceCreatesAMissingFileAndFailsInAMissingFolder) {
+  TempDir dir;
+  EXPECT_TRUE(host::ReplaceFileWith(dir.File("new.ini"), "[a]\r\n"));
+  EXPECT_EQ(TempDir::Read(dir.File("new.ini")), "[a]\r\n");
+  EXPECT_FALSE(host::ReplaceFileWith(dir.File("no/such/folder.ini"), "x"));
+}
+
+TEST(HostFiles, FoldersAndMissingFilesAreRefused) {
+  TempDir dir;
+  std::string got = "stale";
+  EXPECT_FALSE(host::ReadRegularFile(dir.Path(), got));
+  EXPECT_FALSE(host::ReadRegularFile(dir.File("missing"), got));
+  uint64_t size = 0;
+  int err = 0;
+  EXPECT_FALSE(host::RegularFileSize(dir.Path(), size, err));
+  EXPECT_EQ(err, EISDIR);
+  EXPECT_FALSE(host::RegularFileSize(dir.File("missing"), size, err));
+  EXPECT_EQ(err, ENOENT);
+}
+
+TEST(HostFiles, CreateEmptyFileEmptiesAnExistingOne) {
+  TempDir dir;
+  const std::string path = dir.Write("dump.bin", "old content");
+  ASSERT_TRUE(host::CreateEmptyFile(path));
+  EXPECT_EQ(TempDir::Read(path), "");
+  EXPECT_FALSE(host::CreateEmptyFile(dir.File("no/such/dump.bin")));
+}
+
+TEST(HostFiles, ProgramFolderIsTheFolderOfThisTestProgram) {
+  const std::filesystem::path exe = host::ExecutablePath();
+  ASSERT_FALSE(exe.empty());
+  EXPECT_TRUE(exe.is_absolute());
+  EXPECT_TRUE(std::filesystem::is_regular_file(exe));
+  const std::string folder = ExecutableDirectory();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '/');
+  // The program is found in that folder by its own name (the folder is where
+  // config/ is looked for).
+  EXPECT_TRUE(std::filesystem::is_regular_file(folder + exe.filename().string())) << folder;
+}
+
+TEST(HostFiles, LocalTimeRoundTripsThroughMktime) {
+  const std::time_t t = 1700000000;  // November 2023
+  std::tm local{};
+  ASSERT_TRUE(host::LocalTime(t, local));
+  EXPECT_EQ(local.tm_year, 123);
+  EXPECT_EQ(std::mktime(&local), t);
+}
+
+}  // namespace
