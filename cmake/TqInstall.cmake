@@ -4,7 +4,10 @@
 # programs' own --help at build time. CPack turns the same into a .deb.
 include(GNUInstallDirs)
 
-set(TQ_PROGRAMS tqupdate chipsim)
+set(TQ_PROGRAMS tqupdate)
+if(TARGET chipsim)
+  list(APPEND TQ_PROGRAMS chipsim)
+endif()
 if(TARGET tqupdater)
   list(APPEND TQ_PROGRAMS tqupdater)
   install(FILES ${CMAKE_SOURCE_DIR}/res/tqupdater.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -17,13 +20,16 @@ install(FILES ${CMAKE_SOURCE_DIR}/config/cfg.ini ${CMAKE_SOURCE_DIR}/config/boot
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tqupdater/config)
 
 find_program(TQ_HELP2MAN help2man)
-if(TQ_HELP2MAN)
+if(TQ_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
   set(TQ_MAN_DIR ${CMAKE_BINARY_DIR}/man)
   foreach(prog_and_name "tqupdate|update a decoder chip's flash over a serial line"
                         "chipsim|simulate a decoder chip on a pseudo-terminal")
     string(REPLACE "|" ";" parts "${prog_and_name}")
     list(GET parts 0 prog)
     list(GET parts 1 what)
+    if(NOT TARGET ${prog})
+      continue()
+    endif()
     add_custom_command(OUTPUT ${TQ_MAN_DIR}/${prog}.1
       COMMAND ${CMAKE_COMMAND} -E make_directory ${TQ_MAN_DIR}
       COMMAND ${TQ_HELP2MAN} --no-info --no-discard-stderr --section=1 --name=${what}

@@ -10,8 +10,8 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string WithSlash(std::string dir) {
-  if (dir.empty()) dir = ".";
-  if (dir.back() != '/') dir += '/';
+  if (dir.empty()) return "./";
+  if (dir.back() != '/') dir.push_back('/');
   return dir;
 }
 
