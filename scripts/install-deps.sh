@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev)
+# The window needs Qt 6 and a font that also has Chinese glyphs (the About
+# box's OK button); the window's screenshot script needs an X server.
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev
+  qt6-base-dev fonts-dejavu-core fonts-wqy-microhei xvfb xauth imagemagick)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
