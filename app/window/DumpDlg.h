@@ -52,6 +52,8 @@ public:
   const CSettingsModel& Model() const { return m_model; }
   const CWindowTimers& Timers() const { return *m_timers; }
   bool WorkerRunning() const { return m_worker != nullptr; }
+  // Worker view calls queued for the window's thread.
+  size_t PendingViewCalls() const { return m_bridge->Pending(); }
   QAction* AboutAction() const { return m_aboutAction; }
 
   // The commands, as the buttons run them.
