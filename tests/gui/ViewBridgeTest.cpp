@@ -127,7 +127,6 @@ TEST(ConsoleBoxTest, BytesAreShownWithoutBeingInterpreted) {
 
 TEST(ConsoleBoxTest, ALongSessionKeepsOnlyTheNewestText) {
   CConsoleBox box;
-  box.show();
   const auto start = std::chrono::steady_clock::now();
   // Two megabytes in bursts, with the window's events between them.
   for (int burst = 0; burst < 64; ++burst) {
