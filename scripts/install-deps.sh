@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
+# The window needs Qt 6 and a font that also has Chinese glyphs (the About
+# box's OK button); the window's screenshot script needs an X server.
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev help2man desktop-file-utils
+  qt6-base-dev fonts-dejavu-core fonts-wqy-microhei xvfb xauth imagemagick
   # The Windows build of the command line and its tests under wine; GoogleTest
   # is built from Debian's sources (googletest) for the cross compiler.
   g++-mingw-w64-x86-64-posix wine wine64 googletest)

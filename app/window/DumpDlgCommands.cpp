@@ -1,0 +1,111 @@
+// The window's commands and the view calls it carries out on its own thread.
+#include "app/window/AboutDlg.h"
+#include "app/window/ConsoleBox.h"
+#include "app/window/DumpDlg.h"
+
+#include "core/Messages.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+
+void CDumpDlg::OnOpen() {
+  if (m_closing) return;
+  // The open request carries the settings text of the lists as they are now.
+  ReadSelections();
+  m_logic->OnOpen();
+}
+
+void CDumpDlg::OnLink() {
+  if (m_closing) return;
+  ReadSelections();
+  m_logic->OnLink();
+}
+
+void CDumpDlg::OnStop() {
+  if (m_closing) return;
+  ReadSelections();
+  m_logic->OnStop();
+}
+
+void CDumpDlg::OnClear() {
+  Console()->ClearAll();
+  Log()->clear();
+}
+
+void CDumpDlg::OnAppFile() {
+  const QString path = m_prompts.OpenFile(this, QString::fromUtf8(kAppFileFilter));
+  if (path.isEmpty() || m_closing) return;
+  // A refused file (too large, unreadable) clears the choice; the box says why.
+  if (auto refusal = m_logic->ChooseAppFile(path.toStdString()))
+    m_prompts.Message(this, QString::fromStdString(refusal->text), QCoreApplication::applicationName());
+}
+
+void CDumpDlg::OnSaveAs() {
+  // The save dialog has no owner, as the dump file is not the window's business.
+  const QString path = m_prompts.SaveFile(nullptr, QString::fromUtf8(kDumpFileFilter));
+  if (path.isEmpty() || m_closing) return;
+  // A path that cannot be created is kept; the dump reports it when it begins.
+  m_logic->ChooseDumpFile(path.toStdString());
+}
+
+void CDumpDlg::OnAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+void CDumpDlg::OnFlashTypeChanged() {
+  m_model.m_sel.m_nFlashTypeSel = List(ctl::FLASHTYPE_LIST)->currentIndex();
+  m_model.OnFlashTypeChanged();
+  LoadFlashModels();
+}
+
+void CDumpDlg::OnXtalChanged() {
+  m_model.m_sel.m_nXtalSel = List(ctl::XTAL_LIST)->currentIndex();
+  m_model.OnXtalChanged();
+  const QSignalBlocker quiet(List(ctl::BAUD_LIST));
+  const int baud = m_model.m_sel.m_nBaudSel;
+  List(ctl::BAUD_LIST)->setCurrentIndex(baud < List(ctl::BAUD_LIST)->count() ? baud : -1);
+}
+
+void CDumpDlg::OnWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) {
+  if (m_closing) return;
+  if (msg == WM_UPDATE_END) ReadSelections();
+  m_logic->OnWindowMessage(msg, wParam, lParam);
+}
+
+void CDumpDlg::AppendLogLine(const std::string& text) {
+  // The list keeps each line as it came; it shows it without its line breaks.
+  QString shown = QString::fromStdString(text);
+  shown.remove(QLatin1Char('\r'));
+  shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+  auto* item = new QListWidgetItem(shown.trimmed());
+  item->setData(Qt::UserRole, QString::fromStdString(text));
+  Log()->addItem(item);
+  Log()->scrollToBottom();
+}
+
+void CDumpDlg::AppendConsoleChar(char ch) { Console()->AppendChar(ch); }
+
+void CDumpDlg::SetControlText(int id, const std::string& text) {
+  if (auto* button = Button(id)) button->setText(QString::fromStdString(text));
+}
+
+void CDumpDlg::EnableControl(int id, bool enable) {
+  if (QWidget* w = Control(id)) w->setEnabled(enable);
+}
+
+std::string CDumpDlg::GetControlText(int id) {
+  if (auto* button = Button(id)) return button->text().toStdString();
+  return {};
+}
+
+void CDumpDlg::ShowMessageBox(const std::string& text, const std::string& caption) {
+  m_prompts.Message(this, QString::fromStdString(text), QString::fromStdString(caption));
+}
+
+void CDumpDlg::PostWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) {
+  OnWindowMessage(msg, wParam, lParam);
+}
