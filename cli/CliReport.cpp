@@ -15,6 +15,8 @@ CliExit RefusalStatus(CliRefusal refusal) {
     case CliRefusal::NoConfiguration:
     case CliRefusal::BadOption:
     case CliRefusal::NoBaudRate:
+    case CliRefusal::NoListEntry:
+    case CliRefusal::BadBatchList:
     case CliRefusal::LinkRefused:
     case CliRefusal::ImageTooLarge:
       break;

@@ -124,7 +124,7 @@ std::optional<PlanRefusal> CheckSetUp(const CliOptions& o, const CConfigFile& co
 class CCliSession {
 public:
   CCliSession(const CliOptions& o, CDumpApp& app, const CConfigFile& config, CCliOutput& out)
-      : m_o(o), m_app(app), m_out(out), m_model(config), m_configBatch(config) {}
+      : m_o(o), m_app(app), m_out(out), m_model(config) {}
 
   CliFacts Run();
 
@@ -153,7 +153,6 @@ private:
   CliPlan m_plan;
   CPosixFileAccess m_systemFiles;
   CCliFileAccess m_files{m_systemFiles};
-  CConfigBatchSource m_configBatch;
   CCliObserver m_observer{m_window};
   std::optional<CSignalWatch> m_signals;
   bool m_endHandled = false;  // the window's answer to WM_UPDATE_END has run
@@ -171,10 +170,12 @@ CliFacts CCliSession::Run() {
   m_logic.SetProgressHandler([this](int32_t percent) { m_out.Progress(percent, m_plan.progressTotal); });
   if (m_plan.Verifies()) m_files.KeepDumpsInMemory();
   CMemoryBatch verifyBatch(m_plan.verifyBatch);
+  // A batch runs the list as it was checked, not as cfg.ini may read by now.
+  CMemoryBatch batchList(m_plan.batchList);
   m_signals.emplace(m_window);
 
   CliFacts facts;
-  RunWorker(m_plan.Verifies() ? static_cast<IBatchSource&>(verifyBatch) : m_configBatch, facts);
+  RunWorker(m_plan.Verifies() ? verifyBatch : batchList, facts);
   if (facts.stop == CliStop::NoWorker) return facts;
   m_out.Finish();
   if (facts.outcome == UpdateOutcome::Completed && m_plan.Verifies()) facts.verify = Verify();
