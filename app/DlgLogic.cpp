@@ -93,12 +93,14 @@ std::optional<AppFileRefusal> CDlgLogic::ChooseAppFile(const std::string& path) 
   struct stat st {};
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   const bool ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const int err = fd < 0 ? errno : (ok ? 0 : EISDIR);
+  const int err = fd < 0 ? errno : 0;
   if (fd >= 0) ::close(fd);
   std::optional<AppFileRefusal> refusal;
-  if (!ok)
-    refusal = AppFileRefusal{AppFileRefusal::Reason::Unreadable,
-                             "Can't open application file " + path + ": " + std::strerror(err)};
+  if (!ok) {
+    // A FIFO or a device opens, but is no image of a known size.
+    const std::string why = err != 0 ? std::strerror(err) : S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+    refusal = AppFileRefusal{AppFileRefusal::Reason::Unreadable, "Can't open application file " + path + ": " + why};
+  }
   else if (st.st_size > MAX_APP_FILE_SIZE)
     refusal = AppFileRefusal{AppFileRefusal::Reason::TooLarge, "File cannot large than 4MB!"};
   if (refusal) {

@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/time.h>
 
 namespace {
@@ -19,9 +22,29 @@ CCliOutput::~CCliOutput() {
 }
 
 bool CCliOutput::OpenLogFile(const std::string& path, std::string& error) {
-  m_log = std::fopen(path.c_str(), "a");
+  // Only a regular file: a FIFO would block until a reader came, and a
+  // terminal or device is no log. Opened without waiting and never
+  // inherited by a program started later.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    return false;
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    ::close(fd);
+    return false;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  m_log = ::fdopen(fd, "a");
   if (!m_log) {
     error = std::strerror(errno);
+    ::close(fd);
     return false;
   }
   return true;

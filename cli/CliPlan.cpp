@@ -154,9 +154,17 @@ std::optional<PlanRefusal> CheckDumpFile(const std::string& path) {
   const std::filesystem::path p(path);
   std::error_code ec;
   const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
-  if (std::filesystem::is_directory(p, ec) || !std::filesystem::is_directory(folder, ec) ||
-      ::access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(p, ec) && ::access(p.c_str(), W_OK) != 0))
-    return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + path + "\""};
+  const auto unwritable = [&](const char* why) {
+    return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + path + "\": " + why};
+  };
+  const auto status = std::filesystem::status(p, ec);
+  if (std::filesystem::is_directory(status)) return unwritable("is a directory");
+  // A FIFO would block the run, and a device is nothing to dump into.
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    return unwritable("not a regular file");
+  if (!std::filesystem::is_directory(folder, ec)) return unwritable("no such folder");
+  if (::access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(status) && ::access(p.c_str(), W_OK) != 0))
+    return unwritable("permission denied");
   return std::nullopt;
 }
 

@@ -15,6 +15,8 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <grp.h>
 #include <optional>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -108,6 +110,13 @@ private:
   std::thread m_thread;
 };
 
+// Seconds as the user wrote them: 0.5 stays 0.5, 60 stays 60.
+std::string SecondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", seconds);
+  return text;
+}
+
 // The log file and the configuration file, before anything else.
 std::optional<PlanRefusal> CheckSetUp(const CliOptions& o, const CConfigFile& config, CCliOutput& out) {
   if (!o.logFile.empty()) {
@@ -140,6 +149,8 @@ private:
   // Lets the window answer WM_UPDATE_END: its stop sequence closes the port.
   void AwaitEndAnswer();
   Clock::duration Timeout() const;
+  // The port as the failure text names it.
+  PortPlace Place() const;
   Clock::time_point NextWake() const;
   VerifyResult Verify();
 
@@ -217,10 +228,33 @@ bool CCliSession::OpenPort(CliFacts& facts) {
   }
   const PortOpenResult result = *m_observer.PortOpen();
   if (result == PortOpenResult::Opened) return true;
-  m_out.Message("cannot open the port " +
-                (m_plan.devicePath.empty() ? "COM" + std::to_string(m_model.PortNumber()) : m_plan.devicePath));
+  m_out.Message(PortOpenFailureText(result, Place()));
   facts.failedOpen = result;
   return false;
+}
+
+PortPlace CCliSession::Place() const {
+  PortPlace place;
+  const int32_t n = m_model.PortNumber();
+  if (!m_plan.devicePath.empty()) {
+    place.name = place.device = m_plan.devicePath;
+  } else {
+    place.name = "COM" + std::to_string(n);
+    if (auto mapped = m_model.Config().PortMapPath(n)) {
+      place.device = *mapped;
+      place.mapped = true;
+    } else if (n >= 1 && n <= 1024) {
+      place.device = "/dev/ttyS" + std::to_string(n - 1);  // the port's own naming of COM n
+    }
+  }
+  struct stat st {};
+  if (!place.device.empty() && ::stat(place.device.c_str(), &st) == 0) {
+    group entry{};
+    group* found = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found) place.ownerGroup = found->gr_name;
+  }
+  return place;
 }
 
 bool CCliSession::TakeEnding(CliFacts& facts) {
@@ -230,8 +264,9 @@ bool CCliSession::TakeEnding(CliFacts& facts) {
     return true;
   }
   if (m_signals->interrupted) return StopWith(CliStop::Interrupted, "interrupted", facts);
-  // The reopen at 115200 failed; the worker has shown why.
+  // The reopen at 115200 failed.
   if (auto port = m_observer.PortOpen(); port && *port != PortOpenResult::Opened) {
+    m_out.Message(PortOpenFailureText(*port, Place()));
     facts.failedOpen = port;
     m_logic.OnStop();
     return true;
@@ -240,8 +275,8 @@ bool CCliSession::TakeEnding(CliFacts& facts) {
   // update had begun to talk to it.
   if (m_observer.PortLost()) return StopWith(CliStop::PortLost, "the port went away", facts);
   if (m_o.timeoutSeconds > 0 && Clock::now() >= m_observer.LastActivity() + Timeout())
-    return StopWith(CliStop::ChipSilent, "the chip sent nothing for " +
-                                             std::to_string(static_cast<long>(m_o.timeoutSeconds)) + " s; giving up",
+    return StopWith(CliStop::ChipSilent, "the chip sent nothing for " + SecondsText(m_o.timeoutSeconds) +
+                                             " s; giving up",
                     facts);
   return false;
 }
