@@ -3,6 +3,7 @@
 #include "cli/CliPlan.h"
 
 #include "cli/CliChecks.h"
+#include "cli/CliDumpFile.h"
 #include "core/Numbers.h"
 #include "core/Profile.h"
 
@@ -118,8 +119,11 @@ std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& 
   s.m_nAct = o.command == CliCommand::Erase ? ACT_ERASE : ACT_DUMP;
   plan.progressTotal = *length;
   if (s.m_nAct != ACT_DUMP) return std::nullopt;
-  s.m_strDumpFile = o.dumpFile;
-  return CheckDumpFile(o.dumpFile);
+  if (auto refusal = CheckDumpFile(o.dumpFile)) return refusal;
+  // The dump runs into FILE.part; FILE is replaced once the dump is complete.
+  plan.dumpTarget = DumpTargetPath(o.dumpFile);
+  s.m_strDumpFile = DumpPartPath(plan.dumpTarget);
+  return CheckDumpFile(s.m_strDumpFile);
 }
 
 std::optional<PlanRefusal> PlanOperation(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,

@@ -1,6 +1,7 @@
 // A command-line run: plan, then drive the window logic, the worker and the
 // update to their end, then report. Every way the run can end is recorded
 // as a typed fact; ExitStatus turns those into the exit status.
+#include "cli/CliDumpFile.h"
 #include "cli/CliFiles.h"
 #include "cli/CliOutput.h"
 #include "cli/CliPlan.h"
@@ -153,6 +154,9 @@ private:
   PortPlace Place() const;
   Clock::time_point NextWake() const;
   VerifyResult Verify();
+  // `dump`: moves the complete dump over its file, or says where the bytes
+  // of an incomplete one are.
+  void FinishDumpFile(CliFacts& facts);
 
   const CliOptions& m_o;
   CDumpApp& m_app;
@@ -166,7 +170,8 @@ private:
   CCliFileAccess m_files{m_systemFiles};
   CCliObserver m_observer{m_window};
   std::optional<CSignalWatch> m_signals;
-  bool m_endHandled = false;  // the window's answer to WM_UPDATE_END has run
+  bool m_endHandled = false;
+  int64_t m_partStampBefore = -1;  // modification time of the dump's .part before the run, in ns  // the window's answer to WM_UPDATE_END has run
 };
 
 CliFacts CCliSession::Run() {
@@ -185,12 +190,32 @@ CliFacts CCliSession::Run() {
   CMemoryBatch batchList(m_plan.batchList);
   m_signals.emplace(m_window);
 
+  if (struct stat st {}; !m_plan.dumpTarget.empty() && ::stat(m_plan.settings.m_strDumpFile.c_str(), &st) == 0)
+    m_partStampBefore = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
   CliFacts facts;
   RunWorker(m_plan.Verifies() ? verifyBatch : batchList, facts);
   if (facts.stop == CliStop::NoWorker) return facts;
   m_out.Finish();
   if (facts.outcome == UpdateOutcome::Completed && m_plan.Verifies()) facts.verify = Verify();
+  if (!m_plan.dumpTarget.empty()) FinishDumpFile(facts);
   return facts;
+}
+
+void CCliSession::FinishDumpFile(CliFacts& facts) {
+  const std::string& part = m_plan.settings.m_strDumpFile;
+  const std::string& target = m_plan.dumpTarget;
+  std::string why;
+  if (ExitStatus(facts) == EXIT_DONE) {
+    if (FinishDump(part, target, why)) return;
+    m_out.Message("cannot move the dump " + part + " over " + target + ": " + why);
+    facts.outcome = UpdateOutcome::FileError;
+    return;
+  }
+  // Only a .part this run wrote: one left by an earlier run is not this dump.
+  struct stat st {};
+  if (::stat(part.c_str(), &st) == 0 && st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec != m_partStampBefore)
+    m_out.Message("the dump is incomplete: its " + std::to_string(st.st_size) + " bytes are in " + part + "; " +
+                  target + " was left as it was");
 }
 
 void CCliSession::RunWorker(IBatchSource& batch, CliFacts& facts) {

@@ -2,6 +2,8 @@
 // and every way an update can fail, with the exit status scripts rely on.
 #include "tests/cli/CliFixture.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 using namespace clitest;
@@ -106,16 +108,35 @@ TEST_F(CliTest, SilentChipGivesUpAfterTheTimeout) {
   EXPECT_GE(took, 2s);
 }
 
-TEST_F(CliTest, DeviceVanishingMidDumpFailsAndKeepsThePartialDump) {
+TEST_F(CliTest, DeviceVanishingMidDumpFailsAndKeepsThePartialDumpBesideTheFile) {
   const auto device = StartSim({"--vanish", "dump:5000"});
+  // What the file held before a failed dump stays; the bytes received are in FILE.part.
+  dir.Write("cut.bin", "an older dump");
+  ::chmod(dir.File("cut.bin").c_str(), 0640);
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(Run({"-p", device, "dump", "0", "65536", dir.File("cut.bin")}, 20s), 1) << Report();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-  const auto size = fs::file_size(dir.File("cut.bin"));
+  EXPECT_EQ(TempDir::Read(dir.File("cut.bin")), "an older dump");
+  const auto size = fs::file_size(dir.File("cut.bin.part"));
   EXPECT_GE(size, 4096u);
   EXPECT_LE(size, 5000u);
-  EXPECT_NE(host->Out().find("holds " + std::to_string(size) + " of 65536 bytes"), std::string::npos)
+  EXPECT_NE(host->Out().find("cut.bin.part holds " + std::to_string(size) + " of 65536 bytes"), std::string::npos)
       << "file " << size << Report();
+  EXPECT_NE(host->Err().find("the dump is incomplete: its " + std::to_string(size) + " bytes are in " +
+                             dir.File("cut.bin.part") + "; " + dir.File("cut.bin") + " was left as it was"),
+            std::string::npos)
+      << Report();
+
+  // A complete dump replaces the file, keeping its permissions, and leaves no .part behind.
+  sim.reset();
+  fs::remove(dir.File("sim.out"));
+  const auto again = StartSim();
+  ASSERT_EQ(Run({"-p", again, "dump", "0", "8192", dir.File("cut.bin")}, 20s), 0) << Report();
+  EXPECT_EQ(fs::file_size(dir.File("cut.bin")), 8192u);
+  EXPECT_FALSE(fs::exists(dir.File("cut.bin.part")));
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.File("cut.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST_F(CliTest, InterruptWhileWaitingForTheChip) {
@@ -127,6 +148,7 @@ TEST_F(CliTest, InterruptWhileWaitingForTheChip) {
   host->Signal(SIGINT);
   ASSERT_EQ(host->Wait(5s), 130) << Report();
   EXPECT_FALSE(fs::exists(dir.File("never.bin")));
+  EXPECT_FALSE(fs::exists(dir.File("never.bin.part")));
 }
 
 TEST_F(CliTest, InterruptClosesThePortAndTheDumpFile) {
@@ -139,7 +161,8 @@ TEST_F(CliTest, InterruptClosesThePortAndTheDumpFile) {
   std::this_thread::sleep_for(500ms);
   host->Signal(SIGINT);
   ASSERT_EQ(host->Wait(5s), 130) << Report();
-  const auto size = fs::file_size(dir.File("long.bin"));
+  EXPECT_FALSE(fs::exists(dir.File("long.bin")));  // an interrupted dump is not the file
+  const auto size = fs::file_size(dir.File("long.bin.part"));
   EXPECT_GT(size, 0u);
   EXPECT_NE(host->Out().find("holds " + std::to_string(size) + " of 1048576 bytes"), std::string::npos) << Report();
   // The port is free again: the next run opens it and works with the chip.

@@ -26,6 +26,9 @@ struct CliPlan {
   // a batch of two kept in memory. Empty for every other run.
   std::vector<BatchEntry> verifyBatch;
   int64_t progressTotal = 0;
+  // `dump`: the file the finished dump replaces; the update writes
+  // settings.m_strDumpFile (the .part beside it). Empty for other commands.
+  std::string dumpTarget;
   // A batch run: the Bat list of cfg.ini as it was read and checked.
   std::vector<BatchEntry> batchList;
 
