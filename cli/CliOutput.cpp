@@ -14,7 +14,20 @@ constexpr const char* kClearLine = "\r\033[K";
 constexpr const char* kLineUp = "\033[A";
 }  // namespace
 
-CCliOutput::CCliOutput(bool quiet, bool progressBar) : m_quiet(quiet), m_progressBar(progressBar && !quiet) {}
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free number is taken: this one, as those below are open.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
+CCliOutput::CCliOutput(bool quiet, bool progressBar, bool escapeConsole)
+    : m_quiet(quiet), m_progressBar(progressBar && !quiet), m_escapeConsole(escapeConsole) {}
 
 CCliOutput::~CCliOutput() {
   Finish();
@@ -104,6 +117,18 @@ void CCliOutput::LogLine(const std::string& text) {
 void CCliOutput::ConsoleChar(char ch) {
   if (m_quiet) return;
   std::lock_guard lock(m_mutex);
+  if (!m_escapeConsole || ch == '\n' || ch == '\t' || (ch >= 0x20 && ch < 0x7F)) {
+    PutConsoleLocked(ch);
+    return;
+  }
+  // A carriage return would let the next text overwrite this line.
+  if (ch == '\r') return;
+  char shown[8];
+  std::snprintf(shown, sizeof shown, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(ch)));
+  for (const char* p = shown; *p != '\0'; ++p) PutConsoleLocked(*p);
+}
+
+void CCliOutput::PutConsoleLocked(char ch) {
   if (m_barShown) {
     HideBarLocked();
     if (ch == '\n') {

@@ -348,7 +348,8 @@ int RunCliSession(const CliOptions& o) {
   CDumpApp app;
   app.SetConfigDir(o.configDir.empty() ? app.m_strAppDir + "config" : o.configDir);
   const CConfigFile config = CConfigFile::InFolder(app.m_strConfigDir);
-  CCliOutput out(o.quiet, ::isatty(STDERR_FILENO) == 1);
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  CCliOutput out(o.quiet, terminal, terminal);
   if (auto refusal = CheckSetUp(o, config, out)) {
     out.Message(refusal->text);
     return ExitStatus(RefusedRun(refusal->reason));

@@ -1,4 +1,5 @@
 // tqupdate: the command line of TqUpdater.
+#include "cli/CliOutput.h"
 #include "cli/CliSession.h"
 #include "app/DumpApp.h"
 
@@ -65,6 +66,7 @@ std::vector<std::pair<CLI::App*, CliCommand>> AddCommands(CLI::App& app, CliOpti
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();
   CLI::App app{"Brings a set-top-box decoder chip up from its boot ROM over a serial line and programs, "
                "erases or dumps its flash.",
                "tqupdate"};

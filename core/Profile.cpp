@@ -144,7 +144,7 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
   std::string tmpl = (folder / (target.filename().string() + ".XXXXXX")).string();
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  int fd = ::mkstemp(name.data());
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   mode_t mode = 0644;
