@@ -98,7 +98,9 @@ std::optional<AppFileRefusal> CDlgLogic::ChooseAppFile(const std::string& path) 
   std::optional<AppFileRefusal> refusal;
   if (!ok) {
     // A FIFO or a device opens, but is no image of a known size.
-    const std::string why = err != 0 ? std::strerror(err) : S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+    const std::string why = err != 0             ? std::strerror(err)
+                            : S_ISDIR(st.st_mode) ? "is a directory"
+                                                  : "not a regular file";
     refusal = AppFileRefusal{AppFileRefusal::Reason::Unreadable, "Can't open application file " + path + ": " + why};
   }
   else if (st.st_size > MAX_APP_FILE_SIZE)

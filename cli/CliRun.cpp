@@ -170,8 +170,8 @@ private:
   CCliFileAccess m_files{m_systemFiles};
   CCliObserver m_observer{m_window};
   std::optional<CSignalWatch> m_signals;
-  bool m_endHandled = false;
-  int64_t m_partStampBefore = -1;  // modification time of the dump's .part before the run, in ns  // the window's answer to WM_UPDATE_END has run
+  bool m_endHandled = false;       // the window's answer to WM_UPDATE_END has run
+  int64_t m_partStampBefore = -1;  // modification time of the dump's .part before the run, in ns
 };
 
 CliFacts CCliSession::Run() {
@@ -277,7 +277,8 @@ PortPlace CCliSession::Place() const {
     group entry{};
     group* found = nullptr;
     char buffer[4096];
-    if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found) place.ownerGroup = found->gr_name;
+    if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+      place.ownerGroup = found->gr_name;
   }
   return place;
 }

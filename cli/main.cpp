@@ -21,7 +21,8 @@ void AddOptions(CLI::App& app, CliOptions& o) {
   app.add_option("--chip", o.chip, "chip model: list position or name");
   app.add_option("--ram-type", o.ramType, "RAM type: list position or entry text");
   app.add_option("--ram-size", o.ramSize, "RAM size: list position or entry text");
-  app.add_option("--xtal", o.xtal, "crystal: list position or entry text; also the baud entry at its position, unless -b");
+  app.add_option("--xtal", o.xtal,
+                 "crystal: list position or entry text; also chooses the baud entry at its position, unless -b");
   app.add_option("--flash-type", o.flashType, "flash or spi-flash");
   app.add_option("--flash-model", o.flashModel, "flash model: list position or name");
   app.add_option("--timeout", o.timeoutSeconds, "give up when the chip has sent nothing for this long (0: wait for ever)")

@@ -86,7 +86,8 @@ TEST_F(CliConfigTest, BatchListIsCheckedBeforeThePort) {
   } cases[] = {
       {"TotalNum=0\n", 2, "the Bat list of cfg.ini is empty (TotalNum=0): nothing to do"},
       {"TotalNum=-3\n", 2, "the Bat list of cfg.ini is empty (TotalNum=-3)"},
-      {"TotalNum=2\nAct0=1\nLenth0=4096\nAct1=7\n", 2, "Bat entry 1: Act1=7 is not 0 (program), 1 (erase) or 2 (dump)"},
+      {"TotalNum=2\nAct0=1\nLenth0=4096\nAct1=7\n", 2,
+       "Bat entry 1: Act1=7 is not 0 (program), 1 (erase) or 2 (dump)"},
       {"TotalNum=2\nAct0=1\nLenth0=4096\n", 2, "Bat entry 1: Act1=255 is not 0"},
       {"TotalNum=1\nAct0=2\nFile0=" + dir.File("d.bin") + "\n", 2, "Bat entry 0: Lenth0=0: an erase or a dump"},
       {"TotalNum=1\nAct0=0\n", 2, "Bat entry 0: File0 is missing"},
@@ -95,8 +96,8 @@ TEST_F(CliConfigTest, BatchListIsCheckedBeforeThePort) {
        "Bat entry 1: cannot write the dump file"},
   };
   for (const auto& c : cases) {
-    dir.Write("config/cfg.ini", "[BaudRate]\n115200\n[ChipModel]\nC=1\n[RAMType]\nSDRAM\n[RAMSize]\n8MB\n[XTAL]\n27MHz\n"
-                                "[PFLASH]\nM=1\n[Bat]\n" + c.bat);
+    dir.Write("config/cfg.ini", "[BaudRate]\n115200\n[ChipModel]\nC=1\n[RAMType]\nSDRAM\n[RAMSize]\n8MB\n"
+                                "[XTAL]\n27MHz\n[PFLASH]\nM=1\n[Bat]\n" + c.bat);
     EXPECT_EQ(RunRefused({"batch"}), c.status) << c.bat << Report();
     EXPECT_TRUE(ErrHas(c.says)) << c.bat << Report();
   }
