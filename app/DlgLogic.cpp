@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 const int CDlgLogic::kSettingsControls[14] = {
     ctl::XTAL_LIST,    ctl::RAMSIZE_LIST, ctl::ACT_LIST,       ctl::BASE1_LIST,      ctl::BASE2_LIST,
@@ -96,10 +97,14 @@ std::optional<AppFileRefusal> CDlgLogic::ChooseAppFile(const std::string& path) 
   uint64_t size = 0;
   int err = 0;
   std::optional<AppFileRefusal> refusal;
-  if (!host::RegularFileSize(path, size, err))
-    refusal = AppFileRefusal{AppFileRefusal::Reason::Unreadable,
-                             "Can't open application file " + path + ": " + std::strerror(err)};
-  else if (size > static_cast<uint64_t>(MAX_APP_FILE_SIZE))
+  if (!host::RegularFileSize(path, size, err)) {
+    // A FIFO or a device opens, but is no image of a known size.
+    std::error_code ec;
+    const std::string why = err != EISDIR                           ? std::strerror(err)
+                            : std::filesystem::is_directory(path, ec) ? "is a directory"
+                                                                      : "not a regular file";
+    refusal = AppFileRefusal{AppFileRefusal::Reason::Unreadable, "Can't open application file " + path + ": " + why};
+  } else if (size > static_cast<uint64_t>(MAX_APP_FILE_SIZE))
     refusal = AppFileRefusal{AppFileRefusal::Reason::TooLarge, "File cannot large than 4MB!"};
   if (refusal) {
     m_app.m_settings.m_strAppFile.clear();

@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/time.h>
 
 namespace {
@@ -12,7 +15,20 @@ constexpr const char* kClearLine = "\r\033[K";
 constexpr const char* kLineUp = "\033[A";
 }  // namespace
 
-CCliOutput::CCliOutput(bool quiet, bool progressBar) : m_quiet(quiet), m_progressBar(progressBar && !quiet) {}
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free number is taken: this one, as those below are open.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
+CCliOutput::CCliOutput(bool quiet, bool progressBar, bool escapeConsole)
+    : m_quiet(quiet), m_progressBar(progressBar && !quiet), m_escapeConsole(escapeConsole) {}
 
 CCliOutput::~CCliOutput() {
   Finish();
@@ -20,9 +36,29 @@ CCliOutput::~CCliOutput() {
 }
 
 bool CCliOutput::OpenLogFile(const std::string& path, std::string& error) {
-  m_log = std::fopen(path.c_str(), "a");
+  // Only a regular file: a FIFO would block until a reader came, and a
+  // terminal or device is no log. Opened without waiting and never
+  // inherited by a program started later.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    return false;
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    ::close(fd);
+    return false;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  m_log = ::fdopen(fd, "a");
   if (!m_log) {
     error = std::strerror(errno);
+    ::close(fd);
     return false;
   }
   return true;
@@ -82,6 +118,18 @@ void CCliOutput::LogLine(const std::string& text) {
 void CCliOutput::ConsoleChar(char ch) {
   if (m_quiet) return;
   std::lock_guard lock(m_mutex);
+  if (!m_escapeConsole || ch == '\n' || ch == '\t' || (ch >= 0x20 && ch < 0x7F)) {
+    PutConsoleLocked(ch);
+    return;
+  }
+  // A carriage return would let the next text overwrite this line.
+  if (ch == '\r') return;
+  char shown[8];
+  std::snprintf(shown, sizeof shown, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(ch)));
+  for (const char* p = shown; *p != '\0'; ++p) PutConsoleLocked(*p);
+}
+
+void CCliOutput::PutConsoleLocked(char ch) {
   if (m_barShown) {
     HideBarLocked();
     if (ch == '\n') {

@@ -2,6 +2,8 @@
 // operation, each checked before the port is opened.
 #include "cli/CliPlan.h"
 
+#include "cli/CliChecks.h"
+#include "cli/CliDumpFile.h"
 #include "core/Numbers.h"
 #include "core/Profile.h"
 
@@ -44,12 +46,15 @@ std::optional<PlanRefusal> ChooseChip(const CliOptions& o, CSettingsModel& model
   if (auto r = Choose(model.m_ramTypes, o.ramType, "RAM type", sel.m_nRamTypeSel)) return r;
   if (auto r = Choose(model.m_ramSizes, o.ramSize, "RAM size", sel.m_nRamSizeSel)) return r;
   if (auto r = Choose(model.m_xtals, o.xtal, "crystal", sel.m_nXtalSel)) return r;
+  // As the window's crystal list does: crystal entry p goes with baud entry p
+  // (a --baud given with it chooses the baud after this).
+  if (!o.xtal.empty()) model.OnXtalChanged();
   if (auto r = ChooseFlashType(o.flashType, model)) return r;
   return Choose(model.m_flashModels, o.flashModel, "flash model", sel.m_nFlashModelSel);
 }
 
 // The line speed of the boot stages: an entry of the list, or any rate.
-std::optional<PlanRefusal> ChooseBaud(const std::string& baud, CSettingsModel& model) {
+std::optional<PlanRefusal> ChooseBaud(const std::string& baud, bool crystalGiven, CSettingsModel& model) {
   if (!baud.empty()) {
     auto rate = ParseCliNumber(baud);
     if (!rate || *rate == 0) return BadOption("bad baud rate \"" + baud + "\"");
@@ -62,8 +67,7 @@ std::optional<PlanRefusal> ChooseBaud(const std::string& baud, CSettingsModel& m
     model.m_sel.m_nBaudSel = *pos;
   }
   if (!model.HasBaudRate())
-    return PlanRefusal{CliRefusal::NoBaudRate,
-                       "no baud rate: cfg.ini has no BaudRate entry at the remembered position; use --baud"};
+    return PlanRefusal{CliRefusal::NoBaudRate, NoBaudRateText(model, crystalGiven)};
   return std::nullopt;
 }
 
@@ -102,19 +106,6 @@ std::optional<PlanRefusal> PlanProgram(const CliOptions& o, CSettingsModel& mode
   return std::nullopt;
 }
 
-// Checks that the dump file can be written, without emptying an existing one.
-std::optional<PlanRefusal> CheckDumpFile(const std::string& path) {
-  if (path.empty()) return PlanRefusal{CliRefusal::BadOption, "cannot write the dump file \"\""};
-  const std::filesystem::path p(path);
-  std::error_code ec;
-  const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
-  if (std::filesystem::is_directory(p, ec) || !std::filesystem::is_directory(folder, ec) ||
-      ::access(folder.string().c_str(), W_OK) != 0 ||
-          (std::filesystem::exists(p, ec) && ::access(p.string().c_str(), W_OK) != 0))
-    return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + path + "\""};
-  return std::nullopt;
-}
-
 std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& s, CliPlan& plan) {
   auto base = ParseCliNumber(o.base);
   auto length = ParseCliNumber(o.length);
@@ -128,8 +119,11 @@ std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& 
   s.m_nAct = o.command == CliCommand::Erase ? ACT_ERASE : ACT_DUMP;
   plan.progressTotal = *length;
   if (s.m_nAct != ACT_DUMP) return std::nullopt;
-  s.m_strDumpFile = o.dumpFile;
-  return CheckDumpFile(o.dumpFile);
+  if (auto refusal = CheckDumpFile(o.dumpFile)) return refusal;
+  // The dump runs into FILE.part; FILE is replaced once the dump is complete.
+  plan.dumpTarget = DumpTargetPath(o.dumpFile);
+  s.m_strDumpFile = DumpPartPath(plan.dumpTarget);
+  return CheckDumpFile(s.m_strDumpFile);
 }
 
 std::optional<PlanRefusal> PlanOperation(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
@@ -145,7 +139,7 @@ std::optional<PlanRefusal> PlanOperation(const CliOptions& o, CSettingsModel& mo
       break;
   }
   s.m_nAct = ACT_BATCH;
-  return std::nullopt;
+  return ReadBatchList(model.Config(), plan.batchList);
 }
 
 // The checks of "Link", as if the port were open; the message without its line break.
@@ -158,6 +152,25 @@ std::optional<PlanRefusal> CheckAsLink(const UpdateSettings& s) {
 }
 
 }  // namespace
+
+std::optional<PlanRefusal> CheckDumpFile(const std::string& path) {
+  if (path.empty()) return PlanRefusal{CliRefusal::BadOption, "cannot write the dump file \"\""};
+  const std::filesystem::path p(path);
+  std::error_code ec;
+  const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
+  const auto unwritable = [&](const char* why) {
+    return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + path + "\": " + why};
+  };
+  const auto status = std::filesystem::status(p, ec);
+  if (std::filesystem::is_directory(status)) return unwritable("is a directory");
+  // A FIFO would block the run, and a device is nothing to dump into.
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    return unwritable("not a regular file");
+  if (!std::filesystem::is_directory(folder, ec)) return unwritable("no such folder");
+  if (::access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(status) && ::access(p.c_str(), W_OK) != 0))
+    return unwritable("permission denied");
+  return std::nullopt;
+}
 
 std::optional<uint32_t> ParseCliNumber(const std::string& text) { return ParseDecOrHex32(text); }
 
@@ -172,8 +185,9 @@ std::optional<int32_t> ParseListChoice(const std::vector<std::string>& entries, 
 std::optional<PlanRefusal> MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
                                     CliPlan& plan) {
   if (auto r = ChooseChip(o, model)) return r;
-  if (auto r = ChooseBaud(o.baud, model)) return r;
+  if (auto r = ChooseBaud(o.baud, !o.xtal.empty(), model)) return r;
   if (auto r = ChoosePort(o.port, model, plan)) return r;
+  if (auto r = CheckNeededEntries(model, !o.port.empty())) return r;
   UpdateSettings s = model.Capture(app.m_settings);
   if (auto r = PlanOperation(o, model, logic, app, s, plan)) return r;
   if (auto r = CheckAsLink(s)) return r;

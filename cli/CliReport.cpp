@@ -3,6 +3,7 @@
 #include "cli/CliReport.h"
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -15,6 +16,8 @@ CliExit RefusalStatus(CliRefusal refusal) {
     case CliRefusal::NoConfiguration:
     case CliRefusal::BadOption:
     case CliRefusal::NoBaudRate:
+    case CliRefusal::NoListEntry:
+    case CliRefusal::BadBatchList:
     case CliRefusal::LinkRefused:
     case CliRefusal::ImageTooLarge:
       break;
@@ -78,4 +81,40 @@ std::string VerifyLine(const VerifyReport& report) {
   }
   std::snprintf(line, sizeof line, "verify failed: read back %zu of %zu bytes", report.readBackSize, report.imageSize);
   return line;
+}
+
+namespace {
+
+std::string PortOpenReason(PortOpenResult result, const PortPlace& place) {
+  switch (result) {
+    case PortOpenResult::Opened:
+      return "it opened";
+    case PortOpenResult::BadPortNumber:
+      return "no device: COM numbers run from 1 to 1024";
+    case PortOpenResult::NoDevice:
+      return "no such device (is the adapter plugged in? `tqupdate ports` lists the serial ports)";
+    case PortOpenResult::Busy:
+      return "busy: another program has it open or locked";
+    case PortOpenResult::PermissionDenied:
+      if (place.ownerGroup.empty() || place.ownerGroup == "root")
+        return "permission denied";
+      return "permission denied: the device belongs to the group " + place.ownerGroup +
+             "; join it with \"sudo usermod -aG " + place.ownerGroup + " $USER\", then log in again";
+    case PortOpenResult::NotSerial:
+      return "not a serial device";
+    case PortOpenResult::SetupFailed:
+      return "it opened, but refused the line settings";
+    case PortOpenResult::OtherError:
+      break;
+  }
+  return "the system refused it";
+}
+
+}  // namespace
+
+std::string PortOpenFailureText(PortOpenResult result, const PortPlace& place) {
+  std::string where = place.name;
+  if (place.mapped) where += " (" + place.device + ", from PortMap in cfg.ini)";
+  else if (!place.device.empty() && place.device != place.name) where += " (" + place.device + ")";
+  return "cannot open the port " + where + ": " + PortOpenReason(result, place);
 }

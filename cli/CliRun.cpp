@@ -1,6 +1,7 @@
 // A command-line run: plan, then drive the window logic, the worker and the
 // update to their end, then report. Every way the run can end is recorded
 // as a typed fact; ExitStatus turns those into the exit status.
+#include "cli/CliDumpFile.h"
 #include "cli/CliFiles.h"
 #include "cli/CliOutput.h"
 #include "cli/CliPlan.h"
@@ -13,9 +14,12 @@
 #include "core/Config.h"
 #include "core/ConfigLocation.h"
 #include "core/Messages.h"
+#include "core/platform/HostFiles.h"
+#include "comm/platform/SerialPlatform.h"
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <sys/stat.h>
 #include <thread>
@@ -75,6 +79,13 @@ private:
   std::atomic<Clock::rep> m_lastActivityNs{0};
 };
 
+// Seconds as the user wrote them: 0.5 stays 0.5, 60 stays 60.
+std::string SecondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", seconds);
+  return text;
+}
+
 // The log file and the configuration file, before anything else.
 std::optional<PlanRefusal> CheckSetUp(const CliOptions& o, const CConfigFile& config, CCliOutput& out) {
   if (!o.logFile.empty()) {
@@ -91,7 +102,7 @@ std::optional<PlanRefusal> CheckSetUp(const CliOptions& o, const CConfigFile& co
 class CCliSession {
 public:
   CCliSession(const CliOptions& o, CDumpApp& app, const CConfigFile& config, CCliOutput& out)
-      : m_o(o), m_app(app), m_out(out), m_model(config), m_configBatch(config) {}
+      : m_o(o), m_app(app), m_out(out), m_model(config) {}
 
   CliFacts Run();
 
@@ -107,8 +118,13 @@ private:
   // Lets the window answer WM_UPDATE_END: its stop sequence closes the port.
   void AwaitEndAnswer();
   Clock::duration Timeout() const;
+  // The port as the failure text names it.
+  PortPlace Place() const;
   Clock::time_point NextWake() const;
   VerifyResult Verify();
+  // `dump`: moves the complete dump over its file, or says where the bytes
+  // of an incomplete one are.
+  void FinishDumpFile(CliFacts& facts);
 
   const CliOptions& m_o;
   CDumpApp& m_app;
@@ -120,10 +136,10 @@ private:
   CliPlan m_plan;
   CPosixFileAccess m_systemFiles;
   CCliFileAccess m_files{m_systemFiles};
-  CConfigBatchSource m_configBatch;
   CCliObserver m_observer{m_window};
   std::optional<CInterruptWatch> m_signals;
-  bool m_endHandled = false;  // the window's answer to WM_UPDATE_END has run
+  bool m_endHandled = false;       // the window's answer to WM_UPDATE_END has run
+  int64_t m_partStampBefore = -1;  // modification time of the dump's .part before the run, in ns
 };
 
 CliFacts CCliSession::Run() {
@@ -138,14 +154,36 @@ CliFacts CCliSession::Run() {
   m_logic.SetProgressHandler([this](int32_t percent) { m_out.Progress(percent, m_plan.progressTotal); });
   if (m_plan.Verifies()) m_files.KeepDumpsInMemory();
   CMemoryBatch verifyBatch(m_plan.verifyBatch);
+  // A batch runs the list as it was checked, not as cfg.ini may read by now.
+  CMemoryBatch batchList(m_plan.batchList);
   m_signals.emplace([this] { m_window.Wake(); });
 
+  if (struct stat st {}; !m_plan.dumpTarget.empty() && ::stat(m_plan.settings.m_strDumpFile.c_str(), &st) == 0)
+    m_partStampBefore = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
   CliFacts facts;
-  RunWorker(m_plan.Verifies() ? static_cast<IBatchSource&>(verifyBatch) : m_configBatch, facts);
+  RunWorker(m_plan.Verifies() ? verifyBatch : batchList, facts);
   if (facts.stop == CliStop::NoWorker) return facts;
   m_out.Finish();
   if (facts.outcome == UpdateOutcome::Completed && m_plan.Verifies()) facts.verify = Verify();
+  if (!m_plan.dumpTarget.empty()) FinishDumpFile(facts);
   return facts;
+}
+
+void CCliSession::FinishDumpFile(CliFacts& facts) {
+  const std::string& part = m_plan.settings.m_strDumpFile;
+  const std::string& target = m_plan.dumpTarget;
+  std::string why;
+  if (ExitStatus(facts) == EXIT_DONE) {
+    if (FinishDump(part, target, why)) return;
+    m_out.Message("cannot move the dump " + part + " over " + target + ": " + why);
+    facts.outcome = UpdateOutcome::FileError;
+    return;
+  }
+  // Only a .part this run wrote: one left by an earlier run is not this dump.
+  struct stat st {};
+  if (::stat(part.c_str(), &st) == 0 && st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec != m_partStampBefore)
+    m_out.Message("the dump is incomplete: its " + std::to_string(st.st_size) + " bytes are in " + part + "; " +
+                  target + " was left as it was");
 }
 
 void CCliSession::RunWorker(IBatchSource& batch, CliFacts& facts) {
@@ -183,10 +221,27 @@ bool CCliSession::OpenPort(CliFacts& facts) {
   }
   const PortOpenResult result = *m_observer.PortOpen();
   if (result == PortOpenResult::Opened) return true;
-  m_out.Message("cannot open the port " +
-                (m_plan.devicePath.empty() ? "COM" + std::to_string(m_model.PortNumber()) : m_plan.devicePath));
+  m_out.Message(PortOpenFailureText(result, Place()));
   facts.failedOpen = result;
   return false;
+}
+
+PortPlace CCliSession::Place() const {
+  PortPlace place;
+  const int32_t n = m_model.PortNumber();
+  if (!m_plan.devicePath.empty()) {
+    place.name = place.device = m_plan.devicePath;
+  } else {
+    place.name = "COM" + std::to_string(n);
+    if (auto mapped = m_model.Config().PortMapPath(n)) {
+      place.device = *mapped;
+      place.mapped = true;
+    } else if (n >= 1 && n <= 1024) {
+      place.device = serial::DeviceNameForNumber(n);  // the port's own naming of COM n
+    }
+  }
+  if (!place.device.empty()) place.ownerGroup = host::FileGroupName(place.device);
+  return place;
 }
 
 bool CCliSession::TakeEnding(CliFacts& facts) {
@@ -196,8 +251,9 @@ bool CCliSession::TakeEnding(CliFacts& facts) {
     return true;
   }
   if (m_signals->interrupted) return StopWith(CliStop::Interrupted, "interrupted", facts);
-  // The reopen at 115200 failed; the worker has shown why.
+  // The reopen at 115200 failed.
   if (auto port = m_observer.PortOpen(); port && *port != PortOpenResult::Opened) {
+    m_out.Message(PortOpenFailureText(*port, Place()));
     facts.failedOpen = port;
     m_logic.OnStop();
     return true;
@@ -206,8 +262,8 @@ bool CCliSession::TakeEnding(CliFacts& facts) {
   // update had begun to talk to it.
   if (m_observer.PortLost()) return StopWith(CliStop::PortLost, "the port went away", facts);
   if (m_o.timeoutSeconds > 0 && Clock::now() >= m_observer.LastActivity() + Timeout())
-    return StopWith(CliStop::ChipSilent, "the chip sent nothing for " +
-                                             std::to_string(static_cast<long>(m_o.timeoutSeconds)) + " s; giving up",
+    return StopWith(CliStop::ChipSilent, "the chip sent nothing for " + SecondsText(m_o.timeoutSeconds) +
+                                             " s; giving up",
                     facts);
   return false;
 }
@@ -255,7 +311,8 @@ int RunCliSession(const CliOptions& o) {
   const ConfigLocation where = LocateConfigForProcess(o.configDir);
   app.SetConfigDir(where.dir);
   const CConfigFile config = CConfigFile::InFolder(app.m_strConfigDir);
-  CCliOutput out(o.quiet, ::isatty(STDERR_FILENO) == 1);
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  CCliOutput out(o.quiet, terminal, terminal);
   if (!where.problem.empty()) out.Message("configuration: " + where.problem + "; using " + where.dir);
   if (auto refusal = CheckSetUp(o, config, out)) {
     out.Message(refusal->text);

@@ -1,4 +1,5 @@
 // tqupdate: the command line of TqUpdater.
+#include "cli/CliOutput.h"
 #include "cli/CliSession.h"
 #include "cli/InterruptWatch.h"
 #include "app/DumpApp.h"
@@ -20,7 +21,8 @@ void AddOptions(CLI::App& app, CliOptions& o) {
   app.add_option("--chip", o.chip, "chip model: list position or name");
   app.add_option("--ram-type", o.ramType, "RAM type: list position or entry text");
   app.add_option("--ram-size", o.ramSize, "RAM size: list position or entry text");
-  app.add_option("--xtal", o.xtal, "crystal: list position or entry text");
+  app.add_option("--xtal", o.xtal,
+                 "crystal: list position or entry text; also chooses the baud entry at its position, unless -b");
   app.add_option("--flash-type", o.flashType, "flash or spi-flash");
   app.add_option("--flash-model", o.flashModel, "flash model: list position or name");
   app.add_option("--timeout", o.timeoutSeconds, "give up when the chip has sent nothing for this long (0: wait for ever)")
@@ -65,6 +67,7 @@ std::vector<std::pair<CLI::App*, CliCommand>> AddCommands(CLI::App& app, CliOpti
 }  // namespace
 
 int main(int argc, char** argv) {
+  OpenStandardDescriptors();
   CLI::App app{"Brings a set-top-box decoder chip up from its boot ROM over a serial line and programs, "
                "erases or dumps its flash.",
                "tqupdate"};

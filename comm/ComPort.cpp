@@ -63,6 +63,7 @@ bool CComPort::OpenPort() {
   {
     std::lock_guard lock(m_mtxTx);
     m_txQueue.Clear();
+    m_bTxOverflow = false;
   }
   m_bPortLost.store(false);
 
@@ -95,6 +96,7 @@ bool CComPort::SetupPort() {
   m_rxQueue.Clear();
   m_bRxNotified = false;
   m_txQueue.Clear();
+  m_bTxOverflow = false;
   const bool purged = serial::PurgeDevice(m_hComm, true, true);
   if (m_bHaveErrorCounts) serial::GetErrorCounts(m_hComm, m_errorCounts);
   return purged;
@@ -181,6 +183,7 @@ void CComPort::ClosePort() {
 void CComPort::DropOutput() {
   std::lock_guard lock(m_mtxTx);
   m_txQueue.Clear();
+  m_bTxOverflow = false;
   serial::PurgeDevice(m_hComm, false, true);
 }
 
@@ -211,6 +214,7 @@ bool CComPort::DrainOutputLocked(serial::PortHandle h, int& err) {
     if (put < 0) return false;
     if (put == 0) break;
     m_txQueue.Consume(static_cast<size_t>(put));
+    m_txMovedAt = std::chrono::steady_clock::now();
   }
   return true;
 }
@@ -272,7 +276,16 @@ uint32_t CComPort::WritePort(const void* bytes, int32_t count) {
       taken = static_cast<size_t>(put);
       startDrain = taken < n;
     }
-    if (taken < n) m_txQueue.Append(p + taken, n - taken);
+    if (taken < n) {
+      if (m_txQueue.Size() + (n - taken) > OUTPUT_QUEUE_SIZE) {
+        // The far end has long stopped reading; the monitor reports the port lost.
+        m_bTxOverflow = true;
+        startDrain = true;
+      } else {
+        if (m_txQueue.Empty()) m_txMovedAt = std::chrono::steady_clock::now();
+        m_txQueue.Append(p + taken, n - taken);
+      }
+    }
   }
   if (startDrain) m_waiter.Wake();  // the monitor starts watching for room
   return taken == n ? static_cast<uint32_t>(count) : 0;

@@ -5,6 +5,8 @@
 #include "core/Messages.h"
 #include "comm/MsgThread.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 bool CComPort::StartMonitor() {
@@ -97,12 +99,21 @@ int CComPort::MonitorLoop() {
   while (m_bMonitorRunning.load()) {
     bool watchInput = false;
     bool watchOutput = false;
-    if (!lost) WhatToWatch(watchInput, watchOutput);
+    int timeoutMs = -1;
+    if (!lost) WhatToWatch(watchInput, watchOutput, timeoutMs);
     int err = 0;
     // After the device is lost only a wake-up ends the wait: a hung-up
     // device would otherwise report itself ready for ever.
-    const uint32_t ev = m_waiter.Wait(lost ? serial::kNoPort : h, watchInput, watchOutput, err);
-    if (ev & W::kFailed) return 1;
+    const uint32_t ev = m_waiter.Wait(lost ? serial::kNoPort : h, watchInput, watchOutput, err, timeoutMs);
+    if (ev & W::kFailed) {
+      // Without its wait the monitor can report nothing more: the port is
+      // as good as unplugged.
+      if (!lost && m_bMonitorRunning.load()) {
+        m_bPortLost.store(true);
+        OnLostEvent(err != 0 ? err : EIO);
+      }
+      return 1;
+    }
     if (!m_bMonitorRunning.load()) break;
 
     DeviceLoss loss;
@@ -112,6 +123,7 @@ int CComPort::MonitorLoop() {
     // Also after ReadPort's wake-up, when it left bytes behind.
     NotifyReceiveIfDue();
     if (ev & W::kWritable) MonitorOutput(h, loss);
+    if (!lost) CheckOutputStall(loss);
 
     if (loss.gone) {
       lost = true;
@@ -129,13 +141,33 @@ void CComPort::DeviceLoss::Note(int error) {
   if (!hungUp && error != 0) err = error;
 }
 
-void CComPort::WhatToWatch(bool& input, bool& output) {
+void CComPort::WhatToWatch(bool& input, bool& output, int& timeoutMs) {
   {
     std::lock_guard lock(m_mtxRx);
     input = m_rxQueue.Size() < INPUT_QUEUE_SIZE;
   }
   std::lock_guard lock(m_mtxTx);
   output = !m_txQueue.Empty();
+  timeoutMs = -1;
+  if (!output) return;
+  const auto left = OutputDeadlineLocked() - std::chrono::steady_clock::now();
+  // Rounded up, so that the wait does not end just short of the deadline.
+  timeoutMs = static_cast<int>(std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+}
+
+std::chrono::steady_clock::time_point CComPort::OutputDeadlineLocked() const {
+  return m_txMovedAt + std::chrono::milliseconds(WRITE_TIMEOUT_BASE_MS) +
+         std::chrono::milliseconds(static_cast<int64_t>(WRITE_TIMEOUT_PER_BYTE_MS) *
+                                   static_cast<int64_t>(m_txQueue.Size()));
+}
+
+void CComPort::CheckOutputStall(DeviceLoss& loss) {
+  std::lock_guard lock(m_mtxTx);
+  const bool stalled = !m_txQueue.Empty() && std::chrono::steady_clock::now() >= OutputDeadlineLocked();
+  if (!stalled && !m_bTxOverflow) return;
+  m_txQueue.Clear();
+  m_bTxOverflow = false;
+  loss.Note(ETIMEDOUT);
 }
 
 void CComPort::MonitorInput(serial::PortHandle h, serial::LineErrorCounts* counts, DeviceLoss& loss) {

@@ -3,6 +3,7 @@
 #include "core/Messages.h"
 #include "core/Requests.h"
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
 
@@ -104,7 +105,9 @@ void CUIThread::OnCommTxEmpty(ThreadMessage&) {}
 
 void CUIThread::OnCommLost(ThreadMessage& msg) {
   if (static_cast<int32_t>(msg.wParam) != m_nPort) return;
-  std::string reason = msg.lParam == 0 ? "the line hung up" : std::strerror(static_cast<int>(msg.lParam));
+  std::string reason = msg.lParam == 0           ? "the line hung up"
+                       : msg.lParam == ETIMEDOUT ? "the far end stopped taking output"
+                                                 : std::strerror(static_cast<int>(msg.lParam));
   if (m_update.Stage() != STAGE_IDLE) {
     // The update ends; the window's stop sequence then closes the port.
     m_update.OnPortLost(reason);

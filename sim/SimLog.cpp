@@ -7,7 +7,7 @@ CSimLog::~CSimLog() {
 }
 
 bool CSimLog::Open(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "a");
+  FILE* f = std::fopen(path.c_str(), "ae");
   if (f == nullptr) return false;
   if (m_pFile != nullptr) std::fclose(m_pFile);
   m_pFile = f;

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <cstdio>
 #include <functional>
 #include <iterator>
 
@@ -77,10 +77,15 @@ bool ParseStageCount(const std::string& text, bool countOptional, SimStage* stag
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  FILE* in = std::fopen(path.c_str(), "rbe");
+  if (in == nullptr) return false;
+  bytes->clear();
+  uint8_t buffer[65536];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes->insert(bytes->end(), buffer, buffer + got);
+  const bool ok = !std::ferror(in);
+  std::fclose(in);
+  return ok;
 }
 
 // Reads one option's value; false for a value the option does not take.

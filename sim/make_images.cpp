@@ -4,7 +4,6 @@
 // fixed linear congruential sequence, so every run writes the same files.
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -27,9 +26,10 @@ std::vector<uint8_t> MakeImage(const char* magic, size_t size, uint32_t seed) {
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+  FILE* out = std::fopen(path.c_str(), "wbe");
+  if (out == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  return std::fclose(out) == 0 && written;
 }
 
 }  // namespace

@@ -7,19 +7,25 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
+#include <fcntl.h>
 #include <map>
 #include <system_error>
 #include <tuple>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 std::string ReadAttr(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  if (!in || !std::getline(in, line)) return {};
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {};
+  char buffer[256];
+  const ssize_t got = ::read(fd, buffer, sizeof buffer);
+  ::close(fd);
+  if (got <= 0) return {};
+  std::string line(buffer, static_cast<size_t>(got));
+  line = line.substr(0, line.find('\n'));
   while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
   return line;
 }

@@ -230,7 +230,7 @@ void CPortWaiter::Reset() {
   [[maybe_unused]] ssize_t rc = ::read(static_cast<int>(m_hWake), &count, sizeof count);
 }
 
-uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int& err) {
+uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs) {
   err = 0;
   pollfd fds[2] = {};
   fds[0].fd = static_cast<int>(m_hWake);
@@ -240,7 +240,7 @@ uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int&
   fds[1].fd = (h == kNoPort) ? -1 : Fd(h);
   fds[1].events = static_cast<short>((watchInput ? POLLIN : 0) | (watchOutput ? POLLOUT : 0));
   for (;;) {
-    const int rc = ::poll(fds, 2, -1);
+    const int rc = ::poll(fds, 2, timeoutMs < 0 ? -1 : timeoutMs);
     if (rc >= 0) break;
     if (errno != EINTR) {
       err = errno;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -92,7 +93,7 @@ bool ReplaceFileWith(const std::filesystem::path& target, const std::string& dat
   const std::string tmpl = target.string() + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   mode_t mode = 0644;
@@ -108,6 +109,16 @@ bool ReplaceFileWith(const std::filesystem::path& target, const std::string& dat
   if (ok && ::rename(name.data(), target.c_str()) != 0) ok = false;
   if (!ok) ::unlink(name.data());
   return ok;
+}
+
+std::string FileGroupName(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  group entry{};
+  group* found = nullptr;
+  char buffer[4096];
+  if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr) return {};
+  return found->gr_name;
 }
 
 std::filesystem::path ExecutablePath() {

@@ -137,6 +137,8 @@ bool ReplaceFileWith(const std::filesystem::path& target, const std::string& dat
   return ok;
 }
 
+std::string FileGroupName(const std::string&) { return {}; }
+
 std::filesystem::path ExecutablePath() {
   std::string buf(MAX_PATH, '\0');
   for (;;) {

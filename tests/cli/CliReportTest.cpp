@@ -20,7 +20,8 @@ CliFacts Ended(UpdateOutcome o, std::optional<VerifyResult> v = {}) { return Cli
 TEST(CliExitStatus, EveryEndingHasItsStatus) {
   // Usage and configuration problems are 2; files that cannot be used are 1.
   for (auto r : {CliRefusal::LogFileUnusable, CliRefusal::NoConfiguration, CliRefusal::BadOption,
-                 CliRefusal::NoBaudRate, CliRefusal::LinkRefused, CliRefusal::ImageTooLarge})
+                 CliRefusal::NoBaudRate, CliRefusal::NoListEntry, CliRefusal::BadBatchList, CliRefusal::LinkRefused,
+                 CliRefusal::ImageTooLarge})
     EXPECT_EQ(ExitStatus(RefusedRun(r)), EXIT_USAGE) << static_cast<int>(r);
   EXPECT_EQ(ExitStatus(RefusedRun(CliRefusal::ImageUnreadable)), EXIT_FAILED);
   EXPECT_EQ(ExitStatus(RefusedRun(CliRefusal::DumpUnwritable)), EXIT_FAILED);
@@ -127,11 +128,15 @@ public:
   void KillTimer(uint32_t) override {}
 };
 
+// Every list the chip is told about, with one entry each.
+const std::string kLists =
+    "[COM]\nCOM1\n[BaudRate]\n57600\n[ChipModel]\nC=1,2,3\n[RAMType]\nSDRAM\n[RAMSize]\n8MB\n[XTAL]\n27MHz\n"
+    "[ACT]\nProgram\nErase\nDump\nBatch\n[PFLASH]\nM=3\n";
+
 class CliPlanTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    dir.Write("cfg.ini", "[COM]\nCOM1\n[BaudRate]\n57600\n[ACT]\nProgram\nErase\nDump\nBatch\n"
-                         "[PFLASH]\nM=3\n[Setting]\nBaudRate=0\n");
+    dir.Write("cfg.ini", kLists + "[Setting]\nBaudRate=0\n");
     model.Load();
   }
   std::optional<PlanRefusal> Plan(CliOptions o) { return MakePlan(o, model, logic, app, plan); }
@@ -181,12 +186,14 @@ TEST_F(CliPlanTest, RefusalsCarryTheirReason) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("d.bin")));  // the checks never create the dump
 
   // No baud entry at the remembered position: refused until --baud names one.
-  dir.Write("cfg.ini", "[COM]\nCOM1\n[BaudRate]\n57600\n[Setting]\nBaudRate=3\n");
+  dir.Write("cfg.ini", kLists + "[Setting]\nBaudRate=3\n");
   model.Load();
   auto refusal = Plan(Dump(dir.File("d.bin")));
   ASSERT_TRUE(refusal.has_value());
   EXPECT_EQ(refusal->reason, CliRefusal::NoBaudRate);
-  EXPECT_EQ(refusal->text, "no baud rate: cfg.ini has no BaudRate entry at the remembered position; use --baud");
+  EXPECT_EQ(refusal->text,
+            "no baud rate: cfg.ini's Setting BaudRate=3 names no entry of the list BaudRate, which has 1 entry; use "
+            "--baud");
   o = Dump(dir.File("d.bin"));
   o.baud = "115200";
   EXPECT_FALSE(Plan(o).has_value());

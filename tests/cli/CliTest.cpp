@@ -1,83 +1,12 @@
 // tqupdate against chipsim over pseudo-terminals: every command end to end,
 // and every way an update can fail, with the exit status scripts rely on.
-#include "tests/support/Process.h"
-#include "tests/support/TempDir.h"
+#include "tests/cli/CliFixture.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <sstream>
-
-using namespace std::chrono_literals;
-namespace fs = std::filesystem;
+#include <sys/stat.h>
 
 namespace {
 
-const std::string kBin = TQ_BIN_DIR;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
-std::vector<uint8_t> Image(size_t n, uint32_t seed) {
-  std::vector<uint8_t> v(n);
-  uint32_t x = seed;
-  for (auto& b : v) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
-  return v;
-}
-
-const std::vector<std::string> kBootLines = {
-    "Begin updating now.", "Recv updating request.", "Send 2KB Bin file.", "boot file receive ok.",
-    "Send Chip Type/Sdram Size/Xtal", "Send flash file lenth.", "Send flash file code.", "Flash File length = 10000.",
-    "flash file receive ok.", "Send Control info."};
-
-std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-class CliTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    fs::create_directory(Config());
-    for (const char* f : {"cfg.ini", "boot.bin", "flash.bin"}) fs::copy_file(kBin + "/config/" + f, Config() + "/" + f);
-  }
-  std::string Config() const { return dir.File("config"); }
-
-  // Starts the simulator with extra options and returns its device path.
-  std::string StartSim(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{kBin + "/chipsim", "--flash-file", dir.File("flash.img"), "--config", Config(),
-                                  "--repeat", "50", "--end-idle", "200"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    sim = std::make_unique<CChildProcess>(args, dir.File("sim.out"), dir.File("sim.err"));
-    const std::string device = sim->FirstLine(5s);
-    EXPECT_FALSE(device.empty()) << sim->Err();
-    return device;
-  }
-  std::unique_ptr<CChildProcess> Start(std::vector<std::string> args) {
-    args.insert(args.begin(), {kBin + "/tqupdate", "-c", Config(), "-q"});
-    return std::make_unique<CChildProcess>(args, dir.File("host.out"), dir.File("host.err"));
-  }
-  // Runs tqupdate to its end; returns the exit status.
-  int Run(std::vector<std::string> args, std::chrono::seconds limit = 60s) {
-    host = Start(std::move(args));
-    return host->Wait(limit);
-  }
-  std::string Report() const {
-    return "\n--- host stdout\n" + host->Out() + "--- host stderr\n" + host->Err() + "--- sim\n" +
-           (sim ? sim->Err() : std::string());
-  }
-
-  TempDir dir;
-  std::unique_ptr<CChildProcess> sim;
-  std::unique_ptr<CChildProcess> host;
-};
+using namespace clitest;
 
 TEST_F(CliTest, ProgramWithVerifyThenDumpItBack) {
   const auto device = StartSim();
@@ -118,13 +47,14 @@ TEST_F(CliTest, BatchRunsTheListOfTheConfigurationFile) {
   std::string cfg = TempDir::Read(Config() + "/cfg.ini");
   const auto at = cfg.find("[Bat]");
   ASSERT_NE(at, std::string::npos);
-  cfg.insert(at, "[Bat]\nTotalNum=3\nAct0=0\nBase0=0x40000\nFile0=" + imagePath + "\nAct1=7\nAct2=2\nBase2=0x40000\n" +
-                     "Lenth2=5000\nFile2=" + dir.File("batch-dump.bin") + "\n\n");
+  cfg.insert(at, "[Bat]\nTotalNum=3\nAct0=0\nBase0=0x40000\nFile0=" + imagePath +
+                     "\nAct1=1\nBase1=0x80000\nLenth1=4096\nAct2=2\nBase2=0x40000\nLenth2=5000\nFile2=" +
+                     dir.File("batch-dump.bin") + "\n\n");
   dir.Write("config/cfg.ini", cfg);
   ASSERT_EQ(Run({"-p", device, "batch"}), 0) << Report();
   const auto lines = Lines(host->Out());
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "compelete."), 1);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Act error."), 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "erase ok."), 2);  // the program's and the erase's
   EXPECT_EQ(lines.back(), "compelete.");
   EXPECT_TRUE(TempDir::Read(dir.File("batch-dump.bin")) == std::string(image.begin(), image.end())) << Report();
 }
@@ -178,16 +108,35 @@ TEST_F(CliTest, SilentChipGivesUpAfterTheTimeout) {
   EXPECT_GE(took, 2s);
 }
 
-TEST_F(CliTest, DeviceVanishingMidDumpFailsAndKeepsThePartialDump) {
+TEST_F(CliTest, DeviceVanishingMidDumpFailsAndKeepsThePartialDumpBesideTheFile) {
   const auto device = StartSim({"--vanish", "dump:5000"});
+  // What the file held before a failed dump stays; the bytes received are in FILE.part.
+  dir.Write("cut.bin", "an older dump");
+  ::chmod(dir.File("cut.bin").c_str(), 0640);
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(Run({"-p", device, "dump", "0", "65536", dir.File("cut.bin")}, 20s), 1) << Report();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-  const auto size = fs::file_size(dir.File("cut.bin"));
+  EXPECT_EQ(TempDir::Read(dir.File("cut.bin")), "an older dump");
+  const auto size = fs::file_size(dir.File("cut.bin.part"));
   EXPECT_GE(size, 4096u);
   EXPECT_LE(size, 5000u);
-  EXPECT_NE(host->Out().find("holds " + std::to_string(size) + " of 65536 bytes"), std::string::npos)
+  EXPECT_NE(host->Out().find("cut.bin.part holds " + std::to_string(size) + " of 65536 bytes"), std::string::npos)
       << "file " << size << Report();
+  EXPECT_NE(host->Err().find("the dump is incomplete: its " + std::to_string(size) + " bytes are in " +
+                             dir.File("cut.bin.part") + "; " + dir.File("cut.bin") + " was left as it was"),
+            std::string::npos)
+      << Report();
+
+  // A complete dump replaces the file, keeping its permissions, and leaves no .part behind.
+  sim.reset();
+  fs::remove(dir.File("sim.out"));
+  const auto again = StartSim();
+  ASSERT_EQ(Run({"-p", again, "dump", "0", "8192", dir.File("cut.bin")}, 20s), 0) << Report();
+  EXPECT_EQ(fs::file_size(dir.File("cut.bin")), 8192u);
+  EXPECT_FALSE(fs::exists(dir.File("cut.bin.part")));
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.File("cut.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST_F(CliTest, InterruptWhileWaitingForTheChip) {
@@ -199,6 +148,7 @@ TEST_F(CliTest, InterruptWhileWaitingForTheChip) {
   host->Signal(SIGINT);
   ASSERT_EQ(host->Wait(5s), 130) << Report();
   EXPECT_FALSE(fs::exists(dir.File("never.bin")));
+  EXPECT_FALSE(fs::exists(dir.File("never.bin.part")));
 }
 
 TEST_F(CliTest, InterruptClosesThePortAndTheDumpFile) {
@@ -211,7 +161,8 @@ TEST_F(CliTest, InterruptClosesThePortAndTheDumpFile) {
   std::this_thread::sleep_for(500ms);
   host->Signal(SIGINT);
   ASSERT_EQ(host->Wait(5s), 130) << Report();
-  const auto size = fs::file_size(dir.File("long.bin"));
+  EXPECT_FALSE(fs::exists(dir.File("long.bin")));  // an interrupted dump is not the file
+  const auto size = fs::file_size(dir.File("long.bin.part"));
   EXPECT_GT(size, 0u);
   EXPECT_NE(host->Out().find("holds " + std::to_string(size) + " of 1048576 bytes"), std::string::npos) << Report();
   // The port is free again: the next run opens it and works with the chip.

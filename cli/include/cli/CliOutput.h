@@ -13,9 +13,16 @@
 #include <mutex>
 #include <string>
 
+// Opens /dev/null on any of descriptors 0, 1 and 2 that is closed. Run
+// first thing: otherwise the next file opened (the serial port, say) would
+// take the number and receive what is meant for stdout or stderr.
+void OpenStandardDescriptors();
+
 class CCliOutput {
 public:
-  CCliOutput(bool quiet, bool progressBar);
+  // escapeConsole: stderr is a terminal, where the chip's control bytes
+  // (escape sequences above all) must not act: they are shown as \xNN.
+  CCliOutput(bool quiet, bool progressBar, bool escapeConsole = false);
   ~CCliOutput();
 
   // False when the log file cannot be opened for appending.
@@ -36,10 +43,13 @@ private:
   // Writes the console line and the bar again below whatever came before.
   void ShowBarLocked();
   void EndConsoleLineLocked();
+  // Adds one console byte to the line and the screen, shown safely when told to.
+  void PutConsoleLocked(char ch);
 
   std::mutex m_mutex;
   bool m_quiet;
   bool m_progressBar;
+  bool m_escapeConsole;
   FILE* m_log = nullptr;
   bool m_barShown = false;
   std::string m_consoleLine;  // console text since the last line break

@@ -26,6 +26,11 @@ struct CliPlan {
   // a batch of two kept in memory. Empty for every other run.
   std::vector<BatchEntry> verifyBatch;
   int64_t progressTotal = 0;
+  // `dump`: the file the finished dump replaces; the update writes
+  // settings.m_strDumpFile (the .part beside it). Empty for other commands.
+  std::string dumpTarget;
+  // A batch run: the Bat list of cfg.ini as it was read and checked.
+  std::vector<BatchEntry> batchList;
 
   bool Verifies() const { return !verifyBatch.empty(); }
 };
@@ -35,6 +40,11 @@ struct PlanRefusal {
   CliRefusal reason;
   std::string text;
 };
+
+// Checks that a dump can be written to `path` without emptying an existing
+// file: its folder is writable and the path is not a directory, a device or
+// a FIFO.
+std::optional<PlanRefusal> CheckDumpFile(const std::string& path);
 
 // Fills the plan from the options and the configuration: the list choices
 // into the model, the image into the application object, the update

@@ -21,3 +21,15 @@ struct VerifyReport {
 VerifyReport CompareReadBack(const std::vector<uint8_t>& image, const std::vector<uint8_t>& back);
 // The log line for a comparison ("verify ok." or what differs).
 std::string VerifyLine(const VerifyReport& report);
+
+// The port a run asked for, as the failure text names it.
+struct PortPlace {
+  std::string name;         // what the options or cfg.ini named: "COM2" or a device path
+  std::string device;       // the device that was opened; empty when no device was named
+  bool mapped = false;      // `device` comes from section PortMap of cfg.ini
+  std::string ownerGroup;   // the group that owns the device, when it is known
+};
+
+// Why the port could not be opened, as one message: "cannot open the port
+// COM2 (/dev/ttyUSB1, from PortMap in cfg.ini): busy: ...".
+std::string PortOpenFailureText(PortOpenResult result, const PortPlace& place);

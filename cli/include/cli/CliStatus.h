@@ -22,6 +22,8 @@ enum class CliRefusal {
   NoConfiguration,  // no cfg.ini in the configuration folder
   BadOption,        // an option or operand the user must fix
   NoBaudRate,       // cfg.ini has no BaudRate entry at the remembered position
+  NoListEntry,      // another list the chip is told about has no entry at the remembered position
+  BadBatchList,     // the Bat list is empty or has an entry the update cannot carry out
   LinkRefused,      // a check of "Link" failed (no length, no dump file, ...)
   ImageTooLarge,    // the image is over 4 MB
   ImageUnreadable,  // the image cannot be read

@@ -22,8 +22,10 @@
 //   WM_COMM_TXEMPTY  output that WritePort had to queue has all gone to the driver
 //   WM_COMM_BREAK, WM_COMM_ERR (lParam: CE_ flags)   where the driver counts
 //                    line errors (real UARTs, not pseudo-terminals)
-//   WM_COMM_LOST     the device went away (hang-up, unplugged adapter); once
-//                    per open; lParam the errno seen, 0 for a plain hang-up
+//   WM_COMM_LOST     the device went away (hang-up, unplugged adapter), the
+//                    monitor's wait failed, or output stopped moving (see
+//                    OUTPUT_QUEUE_SIZE); once per open; lParam the errno
+//                    seen (ETIMEDOUT for output), 0 for a plain hang-up
 // The modem-line notifications (CTS, DSR, RLSD, RING) are not raised by the
 // POSIX monitor: the line runs without flow control, nothing in the program
 // uses them, and waiting for them would need a second blocking thread per port.
@@ -34,6 +36,7 @@
 #include "core/View.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -63,6 +66,13 @@ public:
   static constexpr uint32_t MONITOR_GRACE_MS = 100;
   // Received bytes held for ReadPort on top of what the driver holds.
   static constexpr size_t INPUT_QUEUE_SIZE = 64 * 1024;
+  // Bytes of WritePort held while the driver has no room. More than this, or
+  // queued output that has not moved for WRITE_TIMEOUT_BASE_MS plus
+  // WRITE_TIMEOUT_PER_BYTE_MS for each byte still queued, means the far end
+  // has stopped reading: the port counts as lost (WM_COMM_LOST, ETIMEDOUT).
+  static constexpr size_t OUTPUT_QUEUE_SIZE = 1024 * 1024;
+  static constexpr uint32_t WRITE_TIMEOUT_BASE_MS = 1000;
+  static constexpr uint32_t WRITE_TIMEOUT_PER_BYTE_MS = 1;
 
   CComPort();
   // Closes the port if it is open. A class derived from CComPort that
@@ -131,7 +141,8 @@ public:
   // Copies the bytes and returns at once. Whatever the driver cannot take
   // now is queued and sent as it makes room, so all bytes of all writes go
   // out in call order. Returns count when the driver took everything at
-  // once, 0 when part of it was queued or the device has failed.
+  // once, 0 when part of it was queued or the device has failed. A write
+  // that would overfill the queue is dropped and the port reported lost.
   uint32_t WritePort(const void* bytes, int32_t count);
   // The number of received bytes ReadPort could take now.
   uint32_t InputQueued();
@@ -171,8 +182,14 @@ private:
     void Note(int error);
   };
   void MonitorMain();
-  // Input is watched while the queue has room, output while bytes wait.
-  void WhatToWatch(bool& input, bool& output);
+  // Input is watched while the queue has room, output while bytes wait;
+  // timeoutMs: how long queued output may still wait (-1: no limit).
+  void WhatToWatch(bool& input, bool& output, int& timeoutMs);
+  // Queued output that overflowed or has not moved in time: the far end is
+  // not reading. The queue is dropped and the loss noted.
+  void CheckOutputStall(DeviceLoss& loss);
+  // When queued output has waited too long; m_mtxTx held.
+  std::chrono::steady_clock::time_point OutputDeadlineLocked() const;
   // Raises the line-error notifications (when the driver counts errors:
   // `counts` set) and takes what the driver holds.
   void MonitorInput(serial::PortHandle h, serial::LineErrorCounts* counts, DeviceLoss& loss);
@@ -214,7 +231,10 @@ private:
   std::mutex m_mtxRx;
   CByteQueue m_rxQueue;
   bool m_bRxNotified = false;
-  // Bytes of WritePort that the driver had no room for yet.
+  // Bytes of WritePort that the driver had no room for yet; when they last
+  // moved (or began to wait); whether a write found no room in the queue.
   std::mutex m_mtxTx;
   CByteQueue m_txQueue;
+  std::chrono::steady_clock::time_point m_txMovedAt;
+  bool m_bTxOverflow = false;
 };

@@ -107,9 +107,11 @@ public:
   // Safe from any thread; a wake is remembered until the next Wait or Reset.
   void Wake();
   void Reset();
-  // Sleeps without limit. With h == kNoPort it waits for Wake() alone.
-  // Hang-up and error are reported whether or not input or output is watched.
-  uint32_t Wait(PortHandle h, bool watchInput, bool watchOutput, int& err);
+  // Sleeps until an event, or at most timeoutMs when that is not negative
+  // (then 0 when nothing happened). With h == kNoPort it waits for Wake()
+  // alone. Hang-up and error are reported whether or not input or output is
+  // watched.
+  uint32_t Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs = -1);
 
 private:
   intptr_t m_hWake;

@@ -30,6 +30,10 @@ bool CreateEmptyFile(const std::string& path);
 // old file's mode and owner are kept. On failure nothing is left behind.
 bool ReplaceFileWith(const std::filesystem::path& target, const std::string& data);
 
+// The name of the group that owns the file (a serial device: who may open
+// it); empty where the system has no such thing or does not say.
+std::string FileGroupName(const std::string& path);
+
 // The full path of the running program; empty when the system does not say.
 std::filesystem::path ExecutablePath();
 
