@@ -83,8 +83,6 @@ std::string VerifyLine(const VerifyReport& report) {
   return line;
 }
 
-namespace {
-
 std::string PortOpenReason(PortOpenResult result, const PortPlace& place) {
   switch (result) {
     case PortOpenResult::Opened:
@@ -109,8 +107,6 @@ std::string PortOpenReason(PortOpenResult result, const PortPlace& place) {
   }
   return "the system refused it";
 }
-
-}  // namespace
 
 std::string PortOpenFailureText(PortOpenResult result, const PortPlace& place) {
   std::string where = place.name;

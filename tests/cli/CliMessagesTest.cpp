@@ -29,6 +29,22 @@ TEST(CliPortText, PermissionDeniedNamesTheGroupAndHowToJoinIt) {
             "locked");
 }
 
+TEST(CliPortsList, PortsThisUserCannotOpenSayWhyInTheWordsOfARefusedOpen) {
+  TempDir dir;
+  const std::string locked = dir.Write("ttyLocked", "");
+  ASSERT_EQ(::chmod(locked.c_str(), 0600), 0);  // owned by whoever runs the test
+  ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+  EXPECT_EQ(PortAccessProblem(locked), "");
+  EXPECT_NE(PortAccessProblem(dir.File("gone")).find("no such device"), std::string::npos);
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to try as another user";
+  // As another user the device is not ours: the reason a refused open gives.
+  const int status = RunInChildProcess([&] {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 2;
+    return PortAccessProblem(locked).rfind("permission denied", 0) == 0 ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0);
+}
+
 TEST_F(CliMessagesTest, PortFailuresSayWhy) {
   EXPECT_EQ(Run({"-p", dir.File("no-such-device"), "erase", "0", "4096"}), 3);
   EXPECT_TRUE(ErrHas("cannot open the port " + dir.File("no-such-device") + ": no such device")) << Report();

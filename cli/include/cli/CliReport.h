@@ -30,6 +30,9 @@ struct PortPlace {
   std::string ownerGroup;   // the group that owns the device, when it is known
 };
 
+// Why a port cannot be opened, without naming it: "busy: another program ...".
+std::string PortOpenReason(PortOpenResult result, const PortPlace& place);
+
 // Why the port could not be opened, as one message: "cannot open the port
 // COM2 (/dev/ttyUSB1, from PortMap in cfg.ini): busy: ...".
 std::string PortOpenFailureText(PortOpenResult result, const PortPlace& place);

@@ -34,5 +34,10 @@ std::optional<int32_t> ParseListChoice(const std::vector<std::string>& entries, 
 // Runs the command (any but Ports): plan, run, report. Returns the exit status.
 int RunCliSession(const CliOptions& options);
 
-// Lists the machine's serial ports on stdout.
+// Why this user could not open the device, in the words of a refused open;
+// empty when nothing stands in the way. The device is not opened: opening a
+// port can toggle its modem lines and reset the board behind it.
+std::string PortAccessProblem(const std::string& device);
+
+// Lists the machine's serial ports on stdout, marking those this user cannot open.
 int RunPortsCommand();
