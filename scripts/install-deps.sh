@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev help2man desktop-file-utils)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev help2man desktop-file-utils libssl-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -7,27 +7,29 @@
 // line redraws those two, so neither is lost or torn.
 #pragma once
 
+#include "cli/CliSink.h"
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
 
-class CCliOutput {
+class CCliOutput final : public ICliSink {
 public:
   CCliOutput(bool quiet, bool progressBar);
-  ~CCliOutput();
+  ~CCliOutput() override;
 
   // False when the log file cannot be opened for appending.
   bool OpenLogFile(const std::string& path, std::string& error);
 
-  void LogLine(const std::string& text);
-  void ConsoleChar(char ch);
-  void Message(const std::string& text);
+  void LogLine(const std::string& text) override;
+  void ConsoleChar(char ch) override;
+  void Message(const std::string& text) override;
   // A progress value of the current phase, whose total is `totalBytes`.
-  void Progress(int32_t percent, int64_t totalBytes);
+  void Progress(int32_t percent, int64_t totalBytes) override;
   // Ends the progress display, leaving the last bar on screen.
-  void Finish();
+  void Finish() override;
 
 private:
   // Removes the console line and the bar from the screen; the cursor is then
