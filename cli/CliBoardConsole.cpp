@@ -72,7 +72,7 @@ std::string EndedBar(const PhaseFigures& f) {
 }  // namespace
 
 CBoardConsole::CBoardConsole(std::vector<std::string> names, Mode mode) : m_mode(mode) {
-  for (auto& n : names) m_slots.push_back(Slot{std::move(n), {}, {}, {}, {}, {}});
+  for (auto& n : names) m_slots.push_back(Slot{std::move(n), {}, {}, {}, {}, {}, false});
   if (m_mode.quiet) m_mode.live = false;
   winsize ws{};
   if (m_mode.live && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) m_width = ws.ws_col;
@@ -134,6 +134,8 @@ void CBoardConsole::Progress(size_t board, int32_t percent, int64_t totalBytes) 
   const auto now = Clock::now();
   std::lock_guard lock(m_mutex);
   Slot& slot = m_slots[board];
+  // The update repeats 100 % when its act completes: the phase has already ended.
+  if (!slot.meter.Active() && slot.endedComplete && percent >= 100) return;
   if (slot.meter.StartsNewPhase(percent)) EndPhaseLocked(board, now);
   if (!slot.meter.Active()) slot.meter.Begin(totalBytes, now);
   slot.meter.Set(percent);
@@ -150,6 +152,7 @@ void CBoardConsole::Progress(size_t board, int32_t percent, int64_t totalBytes) 
 void CBoardConsole::Finish(size_t board) {
   std::lock_guard lock(m_mutex);
   if (m_slots[board].meter.Active()) EndPhaseLocked(board, Clock::now());
+  m_slots[board].endedComplete = false;
   FlushConsoleLocked(board);
 }
 
@@ -187,6 +190,7 @@ void CBoardConsole::PrintLine(const std::string& text) {
 void CBoardConsole::EndPhaseLocked(size_t board, Clock::time_point now) {
   Slot& slot = m_slots[board];
   const PhaseFigures figures = slot.meter.End(now);
+  slot.endedComplete = figures.percent >= 100;
   if (m_mode.live) WriteLocked(stderr, slot.name + "  " + EndedBar(figures));
   // What waited came after the phase.
   ReleaseHeldLocked(slot, board, Clock::time_point::max());

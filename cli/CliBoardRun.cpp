@@ -16,7 +16,10 @@ constexpr size_t kLogTailLines = 20;
 // the record of a failed run and the bytes of the last phase for the table.
 class CBoardSink final : public ICliSink {
 public:
-  CBoardSink(CBoardConsole& console, size_t index) : m_console(console), m_index(index) {}
+  // A muted sink keeps its messages out of the display (a station retrying
+  // a missing port has said so once); they still go into the record.
+  CBoardSink(CBoardConsole& console, size_t index, bool muted)
+      : m_console(console), m_index(index), m_muted(muted) {}
 
   void LogLine(const std::string& text) override {
     Keep(text);
@@ -25,7 +28,7 @@ public:
   void ConsoleChar(char ch) override { m_console.ConsoleChar(m_index, ch); }
   void Message(const std::string& text) override {
     Keep(text);
-    m_console.Message(m_index, text);
+    if (!m_muted) m_console.Message(m_index, text);
   }
   void Progress(int32_t percent, int64_t totalBytes) override {
     {
@@ -58,6 +61,7 @@ private:
 
   CBoardConsole& m_console;
   size_t m_index;
+  bool m_muted;
   std::mutex m_mutex;
   std::deque<std::string> m_tail;
   int64_t m_lastBytes = 0;
@@ -92,11 +96,12 @@ void WriteRecord(const BoardsContext& ctx, size_t index, BoardRecord& record) {
 
 }  // namespace
 
-BoardRunSummary RunOneBoard(const BoardsContext& ctx, const BoardPort& port, size_t index, int64_t run, bool station) {
+BoardRunSummary RunOneBoard(const BoardsContext& ctx, const BoardPort& port, size_t index, int64_t run, bool station,
+                            bool muted) {
   CliOptions o = ctx.options;
   o.port = port.port;
   if (o.command == CliCommand::Dump) o.dumpFile = ExpandFileName(ctx.options.dumpFile, port.name, run);
-  CBoardSink sink(ctx.console, index);
+  CBoardSink sink(ctx.console, index, muted);
   BoardRecord record = MakeRecord(ctx, port, run, o);
   record.start = std::chrono::system_clock::now();
   const auto start = std::chrono::steady_clock::now();

@@ -119,7 +119,7 @@ size_t NameWidth(const std::vector<BoardPort>& ports) {
 int RunAllOnce(const BoardsContext& ctx, const std::vector<BoardPort>& ports) {
   std::vector<BoardRunSummary> results(ports.size());
   OnEveryPort(ports.size(), ctx.console, [&](size_t i) {
-    ctx.console.SetStatus(i, "starting", "");
+    ctx.console.SetStatus(i, "running", "");
     results[i] = RunOneBoard(ctx, ports[i], i, 1, false);
     ctx.console.SetStatus(i, results[i].result, "");
   });

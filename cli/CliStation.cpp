@@ -45,7 +45,7 @@ StationCounts RunStation(const BoardsContext& ctx, const BoardPort& port, size_t
   bool portMissing = false;
   while (!ctx.signals.Interrupted()) {
     ctx.console.SetStatus(index, "waiting for board " + std::to_string(run), Counts(counts));
-    const BoardRunSummary s = RunOneBoard(ctx, port, index, run, true);
+    const BoardRunSummary s = RunOneBoard(ctx, port, index, run, true, portMissing);
     if (s.chipHeard) {
       portMissing = false;
       (s.status == EXIT_DONE ? counts.passed : counts.failed) += 1;

@@ -69,6 +69,7 @@ private:
     std::string consoleLine;
     std::string status;
     std::string tag;
+    bool endedComplete = false;  // the last phase ended at 100 %
   };
 
   std::string Prefix(size_t board) const;

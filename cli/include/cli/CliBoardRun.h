@@ -37,8 +37,9 @@ struct BoardRunSummary {
 
 // Runs the command on one board. `run` numbers the boards of a station's
 // port; `station` waits for the board as long as it takes and writes a
-// record only when a board answered.
-BoardRunSummary RunOneBoard(const BoardsContext& ctx, const BoardPort& port, size_t index, int64_t run, bool station);
+// record only when a board answered. `muted` keeps the run's messages off the display.
+BoardRunSummary RunOneBoard(const BoardsContext& ctx, const BoardPort& port, size_t index, int64_t run, bool station,
+                            bool muted = false);
 
 // Station mode on one port, until Ctrl-C; the status of its last board, or
 // of a refusal that ended it.
