@@ -4,9 +4,13 @@
 //
 // While the bar is shown, the bottom of the terminal holds two lines: the
 // console line being written, then the bar. Every character and every log
-// line redraws those two, so neither is lost or torn.
+// line redraws those two, so neither is lost or torn. The bar's figures come
+// from CProgressMeter; a phase that ends leaves its bar with the time taken
+// and the mean rate, and log lines that come while it runs wait until it
+// moves on or ends, so a line that says why it stopped comes below it.
 #pragma once
 
+#include "cli/CliProgressMeter.h"
 #include "cli/CliSink.h"
 
 #include <chrono>
@@ -14,6 +18,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CCliOutput final : public ICliSink {
 public:
@@ -38,6 +43,10 @@ private:
   // Writes the console line and the bar again below whatever came before.
   void ShowBarLocked();
   void EndConsoleLineLocked();
+  // Leaves the bar of the phase that ended with its time and mean rate,
+  // then writes the log lines that waited for it.
+  void EndPhaseLocked();
+  void WriteLogLineLocked(const std::string& line);
 
   std::mutex m_mutex;
   bool m_quiet;
@@ -45,7 +54,8 @@ private:
   FILE* m_log = nullptr;
   bool m_barShown = false;
   std::string m_consoleLine;  // console text since the last line break
-  int32_t m_lastPercent = -1;
-  std::chrono::steady_clock::time_point m_phaseStart;
+  CProgressMeter m_meter;
+  bool m_endedComplete = false;  // the last phase ended at 100 %
+  std::vector<std::string> m_held;  // log lines waiting for the bar
   std::string m_bar;
 };
