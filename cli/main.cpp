@@ -20,10 +20,12 @@ void AddOptions(CLI::App& app, CliOptions& o) {
                  "a device path (/dev/ttyUSB0) or COMn / n (default: the remembered Port + 1); repeat it or give a "
                  "comma list to run the command on several boards at once")
       ->delimiter(',')
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->type_name("PORT");
   app.add_flag("--loop", o.loop,
                "station mode: after each board, wait on its port for the next one, until Ctrl-C");
-  app.add_option("--report", o.reportFile, "append one JSON record per board run to FILE (JSON Lines)");
+  app.add_option("--report", o.reportFile, "append one JSON record per board run to FILE (JSON Lines)")
+      ->type_name("FILE");
   app.add_option("-b,--baud", o.baud, "line speed of the boot stages (default: the remembered BaudRate entry)");
   app.add_option("--chip", o.chip, "chip model: list position or name");
   app.add_option("--ram-type", o.ramType, "RAM type: list position or entry text");
