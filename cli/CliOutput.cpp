@@ -102,6 +102,12 @@ void CCliOutput::LogLine(const std::string& text) {
     std::fflush(m_log);
   }
   if (line.empty()) return;
+  m_meter.Note(std::chrono::steady_clock::now());
+  if (m_barShown && m_meter.Active()) m_held.push_back(line);
+  else WriteLogLineLocked(line);
+}
+
+void CCliOutput::WriteLogLineLocked(const std::string& line) {
   if (m_barShown) {
     HideBarLocked();
   } else if (!m_consoleLine.empty()) {
@@ -118,15 +124,20 @@ void CCliOutput::LogLine(const std::string& text) {
 void CCliOutput::ConsoleChar(char ch) {
   if (m_quiet) return;
   std::lock_guard lock(m_mutex);
-  if (!m_escapeConsole || ch == '\n' || ch == '\t' || (ch >= 0x20 && ch < 0x7F)) {
+  if (!m_escapeConsole) {
     PutConsoleLocked(ch);
     return;
   }
+  for (char c : TerminalSafeText(ch)) PutConsoleLocked(c);
+}
+
+std::string TerminalSafeText(char ch) {
+  if (ch == '\n' || ch == '\t' || (ch >= 0x20 && ch < 0x7F)) return std::string(1, ch);
   // A carriage return would let the next text overwrite this line.
-  if (ch == '\r') return;
+  if (ch == '\r') return {};
   char shown[8];
   std::snprintf(shown, sizeof shown, "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(ch)));
-  for (const char* p = shown; *p != '\0'; ++p) PutConsoleLocked(*p);
+  return shown;
 }
 
 void CCliOutput::PutConsoleLocked(char ch) {
@@ -161,45 +172,84 @@ void CCliOutput::Message(const std::string& text) {
   std::fflush(stderr);
 }
 
+namespace {
+
+std::string BarText(const PhaseFigures& f, bool ended) {
+  constexpr int kWidth = 30;
+  const int filled = std::max(0, std::min(kWidth, f.percent * kWidth / 100));
+  char line[200];
+  const std::string bar = std::string(filled, '#') + std::string(kWidth - filled, ' ');
+  if (ended) {
+    const double rate = f.seconds > 0 ? static_cast<double>(f.doneBytes) / f.seconds : 0.0;
+    std::snprintf(line, sizeof line, "[%s] %3d%% %lld/%lld B in %.2f s, %.2f KiB/s", bar.c_str(), f.percent,
+                  static_cast<long long>(f.doneBytes), static_cast<long long>(f.totalBytes), f.seconds, rate / 1024.0);
+    return line;
+  }
+  char left[32] = "--:--";
+  if (f.secondsLeft) {
+    const auto remain = static_cast<long>(*f.secondsLeft + 0.5);
+    std::snprintf(left, sizeof left, "%ld:%02ld", remain / 60, remain % 60);
+  }
+  std::snprintf(line, sizeof line, "[%s] %3d%% %lld/%lld B %.1f KiB/s %s left", bar.c_str(), f.percent,
+                static_cast<long long>(f.doneBytes), static_cast<long long>(f.totalBytes), f.bytesPerSecond / 1024.0,
+                left);
+  return line;
+}
+
+}  // namespace
+
 void CCliOutput::Progress(int32_t percent, int64_t totalBytes) {
   if (!m_progressBar) return;
   std::lock_guard lock(m_mutex);
   const auto now = std::chrono::steady_clock::now();
-  if (percent < m_lastPercent || m_lastPercent < 0) m_phaseStart = now;  // a new phase began
-  m_lastPercent = percent;
-  const int64_t done = totalBytes * percent / 100;
-  const double seconds = std::chrono::duration<double>(now - m_phaseStart).count();
-  const double rate = seconds > 0.05 ? static_cast<double>(done) / seconds : 0.0;
-  char left[32] = "--:--";
-  if (rate > 0 && percent < 100) {
-    const auto remain = static_cast<long>(static_cast<double>(totalBytes - done) / rate);
-    std::snprintf(left, sizeof left, "%ld:%02ld", remain / 60, remain % 60);
-  } else if (percent >= 100) {
-    std::snprintf(left, sizeof left, "0:00");
-  }
-  constexpr int kWidth = 30;
-  const int filled = std::max(0, std::min(kWidth, percent * kWidth / 100));
-  char line[200];
-  std::snprintf(line, sizeof line, "[%s%s] %3d%% %lld/%lld B %.1f KiB/s %s left", std::string(filled, '#').c_str(),
-                std::string(kWidth - filled, ' ').c_str(), percent, static_cast<long long>(done),
-                static_cast<long long>(totalBytes), rate / 1024.0, left);
+  // The update repeats 100 % when its act completes: the phase has already ended.
+  if (!m_meter.Active() && m_endedComplete && percent >= 100) return;
+  if (m_meter.StartsNewPhase(percent)) EndPhaseLocked();
+  if (!m_meter.Active()) m_meter.Begin(totalBytes, now);
+  m_meter.Set(percent);
+  m_bar = BarText(m_meter.Figures(now), false);
   if (m_barShown) {
     // Only the bar line changes.
-    m_bar = line;
     std::fputs(kClearLine, stderr);
     std::fputs(m_bar.c_str(), stderr);
-    std::fflush(stderr);
+  } else {
+    // The console line being written becomes the line above the bar.
+    m_barShown = true;
+    std::fputs(kClearLine, stderr);
+    ShowBarLocked();
+  }
+  std::fflush(stderr);
+  if (percent >= 100) {
+    EndPhaseLocked();
     return;
   }
-  // The console line being written becomes the line above the bar.
-  m_bar = line;
-  m_barShown = true;
-  std::fputs(kClearLine, stderr);
-  ShowBarLocked();
+  // The phase goes on: what waited belongs above the bar.
+  std::vector<std::string> held;
+  held.swap(m_held);
+  for (const auto& line : held) WriteLogLineLocked(line);
+}
+
+void CCliOutput::EndPhaseLocked() {
+  const PhaseFigures f = m_meter.End(std::chrono::steady_clock::now());
+  m_endedComplete = f.percent >= 100;
+  if (m_barShown) {
+    m_bar = BarText(f, true);
+    std::fputs(kClearLine, stderr);
+    std::fputs(m_bar.c_str(), stderr);
+    std::fputc('\n', stderr);
+    m_barShown = false;
+    m_consoleLine.clear();
+  }
+  std::vector<std::string> held;
+  held.swap(m_held);
+  for (const auto& line : held) WriteLogLineLocked(line);
+  std::fflush(stderr);
 }
 
 void CCliOutput::Finish() {
   std::lock_guard lock(m_mutex);
+  if (m_meter.Active()) EndPhaseLocked();
+  m_endedComplete = false;
   if (m_barShown) {
     std::fputc('\n', stderr);
     m_barShown = false;

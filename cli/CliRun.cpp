@@ -1,6 +1,7 @@
 // A command-line run: plan, then drive the window logic, the worker and the
 // update to their end, then report. Every way the run can end is recorded
 // as a typed fact; ExitStatus turns those into the exit status.
+#include "cli/CliBoard.h"
 #include "cli/CliDumpFile.h"
 #include "cli/CliFiles.h"
 #include "cli/CliOutput.h"
@@ -20,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <sys/stat.h>
 #include <thread>
@@ -29,19 +31,33 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The window's view for the command line: output goes to the terminal; the
-// controls' state is kept for the window logic.
+// The window's view for the command line: output goes to the run's sink;
+// the controls' state is kept for the window logic. Progress is taken here,
+// on the worker thread, so that it reaches the sink in order with the log
+// lines around it.
 class CCliView : public CHeadlessView {
 public:
-  CCliView(uint32_t windowId, CCliOutput& out) : CHeadlessView(windowId), m_out(out) {}
+  CCliView(uint32_t windowId, ICliSink& out, const int64_t& progressTotal)
+      : CHeadlessView(windowId), m_out(out), m_progressTotal(progressTotal) {}
   void AppendLogLine(const std::string& text) override { m_out.LogLine(text); }
   void AppendConsoleChar(char ch) override { m_out.ConsoleChar(ch); }
   void ShowMessageBox(const std::string& text, const std::string& caption) override {
     m_out.Message(caption + ": " + text);
   }
+  void PostWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) override {
+    if (msg == WM_UPDATE_PROGRESS) {
+      m_out.Progress(lParam, m_progressTotal);
+      m_progressSteps.fetch_add(1);
+    }
+    CHeadlessView::PostWindowMessage(msg, wParam, lParam);
+  }
+  // How many progress values the update has posted: each one ends a block.
+  uint64_t ProgressSteps() const { return m_progressSteps.load(); }
 
 private:
-  CCliOutput& m_out;
+  ICliSink& m_out;
+  const int64_t& m_progressTotal;  // set before the worker starts
+  std::atomic<uint64_t> m_progressSteps{0};
 };
 
 // What the worker reports, kept for the main loop, which every report wakes.
@@ -51,7 +67,10 @@ public:
   void OnUpdateOutcome(UpdateOutcome outcome) override { Set(m_outcome, static_cast<int>(outcome)); }
   void OnPortOpenResult(PortOpenResult result) override { Set(m_portOpen, static_cast<int>(result)); }
   void OnPortLost() override { Set(m_portLost, 1); }
-  void OnBytesReceived(size_t) override { Touch(); }
+  void OnBytesReceived(size_t) override {
+    m_heard.store(true);
+    Touch();
+  }
 
   void Touch() { m_lastActivityNs.store(Clock::now().time_since_epoch().count()); }
   Clock::time_point LastActivity() const { return Clock::time_point(Clock::duration(m_lastActivityNs.load())); }
@@ -59,6 +78,7 @@ public:
   // The worker's last answer to an open (a failed reopen at 115200 included).
   std::optional<PortOpenResult> PortOpen() const { return Get<PortOpenResult>(m_portOpen); }
   bool PortLost() const { return m_portLost.load() > 0; }
+  bool ChipHeard() const { return m_heard.load(); }
 
 private:
   void Set(std::atomic<int>& slot, int value) {
@@ -76,8 +96,16 @@ private:
   std::atomic<int> m_outcome{-1};
   std::atomic<int> m_portOpen{-1};
   std::atomic<int> m_portLost{0};
+  std::atomic<bool> m_heard{false};
   std::atomic<Clock::rep> m_lastActivityNs{0};
 };
+
+// When the file was last written, in the file system's clock; -1 when it does not exist.
+int64_t ModificationStamp(const std::string& path) {
+  std::error_code ec;
+  const auto when = std::filesystem::last_write_time(path, ec);
+  return ec ? -1 : static_cast<int64_t>(when.time_since_epoch().count());
+}
 
 // Seconds as the user wrote them: 0.5 stays 0.5, 60 stays 60.
 std::string SecondsText(double seconds) {
@@ -101,10 +129,12 @@ std::optional<PlanRefusal> CheckSetUp(const CliOptions& o, const CConfigFile& co
 
 class CCliSession {
 public:
-  CCliSession(const CliOptions& o, CDumpApp& app, const CConfigFile& config, CCliOutput& out)
-      : m_o(o), m_app(app), m_out(out), m_model(config) {}
+  CCliSession(const BoardSetUp& setUp, CDumpApp& app, const CConfigFile& config)
+      : m_o(setUp.options), m_setUp(setUp), m_app(app), m_out(setUp.out), m_model(config) {}
 
   CliFacts Run();
+  bool ChipHeard() const { return m_observer.ChipHeard(); }
+  const std::optional<VerifyReport>& VerifyDone() const { return m_verify; }
 
 private:
   void RunWorker(IBatchSource& batch, CliFacts& facts);
@@ -113,6 +143,9 @@ private:
   // Looks at everything that ends the wait for the update, in order; true
   // when one of them ended the run.
   bool TakeEnding(CliFacts& facts);
+  // After Ctrl-C a talking chip gets to finish the block in flight (until
+  // the next progress step, at most kInterruptGrace); true when it is time to stop.
+  bool InterruptDue();
   // Runs the window's stop sequence (stop the update, close the port).
   bool StopWith(CliStop stop, const std::string& why, CliFacts& facts);
   // Lets the window answer WM_UPDATE_END: its stop sequence closes the port.
@@ -126,20 +159,25 @@ private:
   // of an incomplete one are.
   void FinishDumpFile(CliFacts& facts);
 
+  static constexpr auto kInterruptGrace = std::chrono::seconds(2);
+
   const CliOptions& m_o;
+  const BoardSetUp& m_setUp;
   CDumpApp& m_app;
-  CCliOutput& m_out;
+  ICliSink& m_out;
   CHeadlessWindow m_window;
-  CCliView m_view{m_window.Id(), m_out};
+  CliPlan m_plan;
+  CCliView m_view{m_window.Id(), m_out, m_plan.progressTotal};
   CSettingsModel m_model;
   CDlgLogic m_logic{m_app, m_model, m_view, m_window};
-  CliPlan m_plan;
   CPosixFileAccess m_systemFiles;
   CCliFileAccess m_files{m_systemFiles};
   CCliObserver m_observer{m_window};
-  std::optional<CInterruptWatch> m_signals;
+  std::optional<Clock::time_point> m_interruptedAt;
+  uint64_t m_stepsAtInterrupt = 0;
+  std::optional<VerifyReport> m_verify;
   bool m_endHandled = false;       // the window's answer to WM_UPDATE_END has run
-  int64_t m_partStampBefore = -1;  // modification time of the dump's .part before the run, in ns
+  int64_t m_partStampBefore = -1;  // modification time of the dump's .part before the run
 };
 
 CliFacts CCliSession::Run() {
@@ -151,15 +189,13 @@ CliFacts CCliSession::Run() {
   m_logic.SetDevicePath(m_plan.devicePath);
   // The run ends with the update: its stop sequence must not open the port again.
   m_logic.SetReopenOnStop(false);
-  m_logic.SetProgressHandler([this](int32_t percent) { m_out.Progress(percent, m_plan.progressTotal); });
   if (m_plan.Verifies()) m_files.KeepDumpsInMemory();
   CMemoryBatch verifyBatch(m_plan.verifyBatch);
   // A batch runs the list as it was checked, not as cfg.ini may read by now.
   CMemoryBatch batchList(m_plan.batchList);
-  m_signals.emplace([this] { m_window.Wake(); });
+  CSignalListener wakeOnSignal(m_setUp.signals, [this] { m_window.Wake(); });
 
-  if (struct stat st {}; !m_plan.dumpTarget.empty() && ::stat(m_plan.settings.m_strDumpFile.c_str(), &st) == 0)
-    m_partStampBefore = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
+  if (!m_plan.dumpTarget.empty()) m_partStampBefore = ModificationStamp(m_plan.settings.m_strDumpFile);
   CliFacts facts;
   RunWorker(m_plan.Verifies() ? verifyBatch : batchList, facts);
   if (facts.stop == CliStop::NoWorker) return facts;
@@ -180,10 +216,12 @@ void CCliSession::FinishDumpFile(CliFacts& facts) {
     return;
   }
   // Only a .part this run wrote: one left by an earlier run is not this dump.
-  struct stat st {};
-  if (::stat(part.c_str(), &st) == 0 && st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec != m_partStampBefore)
-    m_out.Message("the dump is incomplete: its " + std::to_string(st.st_size) + " bytes are in " + part + "; " +
-                  target + " was left as it was");
+  const int64_t stamp = ModificationStamp(part);
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(part, ec);
+  if (stamp != -1 && stamp != m_partStampBefore && !ec)
+    m_out.Message("the dump is incomplete: its " + std::to_string(size) + " bytes are in " + part + "; " + target +
+                  " was left as it was");
 }
 
 void CCliSession::RunWorker(IBatchSource& batch, CliFacts& facts) {
@@ -214,8 +252,9 @@ void CCliSession::RunWorker(IBatchSource& batch, CliFacts& facts) {
 
 bool CCliSession::OpenPort(CliFacts& facts) {
   m_logic.OnOpen();
-  while (!m_observer.PortOpen() && !m_signals->interrupted) m_window.PumpOne(Clock::now() + std::chrono::seconds(1));
-  if (m_signals->interrupted) {
+  while (!m_observer.PortOpen() && !m_setUp.signals.Interrupted())
+    m_window.PumpOne(Clock::now() + std::chrono::seconds(1));
+  if (m_setUp.signals.Interrupted()) {
     facts.stop = CliStop::Interrupted;
     return false;
   }
@@ -250,7 +289,7 @@ bool CCliSession::TakeEnding(CliFacts& facts) {
     AwaitEndAnswer();
     return true;
   }
-  if (m_signals->interrupted) return StopWith(CliStop::Interrupted, "interrupted", facts);
+  if (InterruptDue()) return StopWith(CliStop::Interrupted, "interrupted", facts);
   // The reopen at 115200 failed.
   if (auto port = m_observer.PortOpen(); port && *port != PortOpenResult::Opened) {
     m_out.Message(PortOpenFailureText(*port, Place()));
@@ -261,11 +300,23 @@ bool CCliSession::TakeEnding(CliFacts& facts) {
   // The worker closed the port on its own: the device went away before the
   // update had begun to talk to it.
   if (m_observer.PortLost()) return StopWith(CliStop::PortLost, "the port went away", facts);
-  if (m_o.timeoutSeconds > 0 && Clock::now() >= m_observer.LastActivity() + Timeout())
+  const bool timing = m_o.timeoutSeconds > 0 && (!m_setUp.waitForBoard || m_observer.ChipHeard());
+  if (timing && Clock::now() >= m_observer.LastActivity() + Timeout())
     return StopWith(CliStop::ChipSilent, "the chip sent nothing for " + SecondsText(m_o.timeoutSeconds) +
                                              " s; giving up",
                     facts);
   return false;
+}
+
+bool CCliSession::InterruptDue() {
+  if (!m_setUp.signals.Interrupted()) return false;
+  const auto now = Clock::now();
+  if (!m_interruptedAt) {
+    m_interruptedAt = now;
+    m_stepsAtInterrupt = m_view.ProgressSteps();
+  }
+  return !m_observer.ChipHeard() || m_view.ProgressSteps() != m_stepsAtInterrupt ||
+         now >= *m_interruptedAt + kInterruptGrace;
 }
 
 bool CCliSession::StopWith(CliStop stop, const std::string& why, CliFacts& facts) {
@@ -286,9 +337,10 @@ Clock::duration CCliSession::Timeout() const {
 }
 
 Clock::time_point CCliSession::NextWake() const {
-  const auto hourAhead = Clock::now() + std::chrono::hours(1);
-  if (m_o.timeoutSeconds <= 0) return hourAhead;
-  return std::min(m_observer.LastActivity() + Timeout(), hourAhead);
+  auto wake = Clock::now() + std::chrono::hours(1);
+  if (m_interruptedAt) wake = std::min(wake, *m_interruptedAt + kInterruptGrace);
+  if (m_o.timeoutSeconds <= 0 || (m_setUp.waitForBoard && !m_observer.ChipHeard())) return wake;
+  return std::min(m_observer.LastActivity() + Timeout(), wake);
 }
 
 VerifyResult CCliSession::Verify() {
@@ -299,16 +351,18 @@ VerifyResult CCliSession::Verify() {
     m_out.Message("verify: cannot read " + m_o.image + " again: " + why);
     return VerifyResult::ImageUnreadable;
   }
-  const VerifyReport report = CompareReadBack(image, m_files.ReadBack());
-  m_out.LogLine(VerifyLine(report));
-  return report.result;
+  m_verify = CompareReadBack(image, m_files.ReadBack());
+  m_out.LogLine(VerifyLine(*m_verify));
+  return m_verify->result;
 }
 
 }  // namespace
 
 int RunCliSession(const CliOptions& o) {
-  CDumpApp app;
+  // Before any other thread starts, so that every thread leaves the signals to it.
+  CSignalWatch signals;
   const ConfigLocation where = LocateConfigForProcess(o.configDir);
+  CDumpApp app;
   app.SetConfigDir(where.dir);
   const CConfigFile config = CConfigFile::InFolder(app.m_strConfigDir);
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -318,5 +372,18 @@ int RunCliSession(const CliOptions& o) {
     out.Message(refusal->text);
     return ExitStatus(RefusedRun(refusal->reason));
   }
-  return ExitStatus(CCliSession(o, app, config, out).Run());
+  const BoardSetUp setUp{o, app.m_strConfigDir, out, signals};
+  return ExitStatus(CCliSession(setUp, app, config).Run());
+}
+
+BoardOutcome RunBoardSession(const BoardSetUp& setUp) {
+  CDumpApp app;
+  app.SetConfigDir(setUp.configDir);
+  const CConfigFile config = CConfigFile::InFolder(app.m_strConfigDir);
+  CCliSession session(setUp, app, config);
+  BoardOutcome outcome;
+  outcome.facts = session.Run();
+  outcome.verify = session.VerifyDone();
+  outcome.chipHeard = session.ChipHeard();
+  return outcome;
 }

@@ -1,5 +1,6 @@
 // tqupdate: the command line of TqUpdater.
 #include "cli/CliOutput.h"
+#include "cli/CliBoards.h"
 #include "cli/CliSession.h"
 #include "cli/InterruptWatch.h"
 #include "app/DumpApp.h"
@@ -16,7 +17,16 @@ namespace {
 
 void AddOptions(CLI::App& app, CliOptions& o) {
   app.add_option("-c,--config", o.configDir, "folder with cfg.ini, boot.bin and flash.bin (default: see CONFIGURATION)");
-  app.add_option("-p,--port", o.port, "a device path (/dev/ttyUSB0) or COMn / n (default: the remembered Port + 1)");
+  app.add_option("-p,--port", o.ports,
+                 "a device path (/dev/ttyUSB0) or COMn / n (default: the remembered Port + 1); repeat it or give a "
+                 "comma list to run the command on several boards at once")
+      ->delimiter(',')
+      ->allow_extra_args(false)
+      ->type_name("PORT");
+  app.add_flag("--loop", o.loop,
+               "station mode: after each board, wait on its port for the next one, until Ctrl-C");
+  app.add_option("--report", o.reportFile, "append one JSON record per board run to FILE (JSON Lines)")
+      ->type_name("FILE");
   app.add_option("-b,--baud", o.baud, "line speed of the boot stages (default: the remembered BaudRate entry)");
   app.add_option("--chip", o.chip, "chip model: list position or name");
   app.add_option("--ram-type", o.ramType, "RAM type: list position or entry text");
@@ -79,7 +89,13 @@ int main(int argc, char** argv) {
       "made on first use from the installed defaults in <prefix>/share/tqupdater/config.\n"
       "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"
       "Exit status: 0 done; 1 the update failed; 2 bad usage or configuration; 3 the port could not be\n"
-      "opened; 4 the chip stayed silent past --timeout; 130 interrupted.");
+      "opened; 4 the chip stayed silent past --timeout; 130 interrupted.\n"
+      "SEVERAL PORTS: the command runs on every board at once; log lines start with the board's name\n"
+      "(/dev/ttyUSB0 -> ttyUSB0, /dev/pts/3 -> pts-3, 3 -> COM3) and a table ends the run. A dump needs\n"
+      "{port} in FILE (replaced by the name), and with --loop also {n} (the board's number on its port).\n"
+      "The exit status is 0 when every board succeeded, else that of the first failed board in the order\n"
+      "the ports were given; 130 after Ctrl-C, which lets each board finish its block in flight. --loop\n"
+      "ends only with Ctrl-C (130) or when the plan is refused.");
   app.require_subcommand(1);
   app.fallthrough();
 
@@ -102,5 +118,7 @@ int main(int argc, char** argv) {
     if (sub->parsed()) o.command = command;
   IgnoreBrokenPipe();
   if (o.command == CliCommand::Ports) return RunPortsCommand();
+  if (WantsBoardRunner(o)) return RunBoards(o);
+  if (!o.ports.empty()) o.port = o.ports.front();
   return RunCliSession(o);
 }

@@ -3,7 +3,7 @@
 set -euo pipefail
 # The window needs Qt 6 and a font that also has Chinese glyphs (the About
 # box's OK button); the window's screenshot script needs an X server.
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev help2man desktop-file-utils
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev help2man desktop-file-utils libssl-dev
   qt6-base-dev fonts-dejavu-core fonts-wqy-microhei xvfb xauth imagemagick
   # The Windows build of the command line and its tests under wine; GoogleTest
   # is built from Debian's sources (googletest) for the cross compiler.

@@ -15,6 +15,9 @@ struct CliOptions {
   CliCommand command = CliCommand::Batch;
   std::string configDir;
   std::string port;     // device path, COMn or n; empty: the remembered port
+  std::vector<std::string> ports;  // every -p given, comma lists as given
+  bool loop = false;               // station mode: board after board until Ctrl-C
+  std::string reportFile;          // --report: a JSON record per board run
   std::string baud;
   std::string chip, ramType, ramSize, xtal, flashType, flashModel;
   double timeoutSeconds = 60;

@@ -1,0 +1,91 @@
+// The display of a run over several boards. Log lines go to stdout, behind
+// the board's name when the run is prefixed; messages and the chips' console
+// text (whole lines) go to stderr; with --log every log line is also
+// appended to a file behind a time stamp.
+//
+// On a terminal the bottom of stderr holds one line per board: its progress
+// bar (percent, bytes, rate, time left) while a phase runs, else its status.
+// Every other line is written above them and the board lines are drawn
+// again. A phase that ends leaves a line with its time and mean rate. Log
+// lines that come while a board's bar runs wait until the bar moves on or
+// ends (at most a second), so that a line that says why a phase stopped
+// comes below the bar's last state, not above it.
+#pragma once
+
+#include "cli/CliProgressMeter.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CBoardConsole {
+public:
+  using Clock = std::chrono::steady_clock;
+
+  struct Mode {
+    bool quiet = false;     // no console text, no bars
+    bool live = false;      // stderr is a terminal: bars redrawn in place
+    bool prefixed = false;  // log lines start with the board's name
+  };
+
+  CBoardConsole(std::vector<std::string> names, Mode mode);
+  ~CBoardConsole();
+  CBoardConsole(const CBoardConsole&) = delete;
+  CBoardConsole& operator=(const CBoardConsole&) = delete;
+
+  // False when the log file cannot be opened for appending.
+  bool OpenLogFile(const std::string& path, std::string& error);
+
+  void LogLine(size_t board, const std::string& text);
+  void ConsoleChar(size_t board, char ch);
+  // A message about one board, or about the whole run (board kNoBoard).
+  void Message(size_t board, const std::string& text);
+  void Progress(size_t board, int32_t percent, int64_t totalBytes);
+  // The board's run has ended: its bar ends, waiting lines and console text are written.
+  void Finish(size_t board);
+  // What the board's line shows while no bar runs; `tag` stays behind its bar too.
+  void SetStatus(size_t board, const std::string& status, const std::string& tag);
+  // Periodic: writes log lines that waited a second, redraws the rates.
+  void Tick();
+  // Takes the board lines off the screen for good; later lines go to stdout.
+  void Close();
+  void PrintLine(const std::string& text);
+
+  static constexpr size_t kNoBoard = static_cast<size_t>(-1);
+
+private:
+  struct Held {
+    Clock::time_point at;
+    std::string text;
+  };
+  struct Slot {
+    std::string name;
+    CProgressMeter meter;
+    std::deque<Held> held;
+    std::string consoleLine;
+    std::string status;
+    std::string tag;
+    bool endedComplete = false;  // the last phase ended at 100 %
+  };
+
+  std::string Prefix(size_t board) const;
+  void EndPhaseLocked(size_t board, Clock::time_point now);
+  void ReleaseHeldLocked(Slot& slot, size_t board, Clock::time_point olderThan);
+  void FlushConsoleLocked(size_t board);
+  void WriteLocked(FILE* stream, const std::string& line);
+  void HideLocked();
+  void ShowLocked();
+  std::string BoardLineLocked(const Slot& slot, Clock::time_point now) const;
+
+  std::mutex m_mutex;
+  std::vector<Slot> m_slots;
+  Mode m_mode;
+  bool m_shown = false;  // the board lines are on screen
+  bool m_closed = false;
+  size_t m_width = 80;
+  FILE* m_log = nullptr;
+};
