@@ -47,7 +47,9 @@ public:
   void OnUpdateOutcome(UpdateOutcome outcome) override { Set(m_outcome, static_cast<int>(outcome)); }
   void OnPortOpenResult(PortOpenResult result) override { Set(m_portOpen, static_cast<int>(result)); }
   void OnPortLost() override { Set(m_portLost, 1); }
-  void OnBytesReceived(size_t) override { Touch(); }
+  // Only progress holds off --timeout: a line that keeps sending bytes that
+  // advance nothing (a chip in its boot ROM, the tail of an old dump) does not.
+  void OnProgressMade() override { Touch(); }
 
   void Touch() { m_lastActivityNs.store(Clock::now().time_since_epoch().count()); }
   Clock::time_point LastActivity() const { return Clock::time_point(Clock::duration(m_lastActivityNs.load())); }
@@ -178,6 +180,8 @@ CliFacts CCliSession::Run() {
   if (facts.stop == CliStop::NoWorker) return facts;
   m_out.Finish();
   if (facts.outcome == UpdateOutcome::Completed && m_plan.Verifies()) facts.verify = Verify();
+  if (facts.outcome == UpdateOutcome::Completed && m_o.command == CliCommand::Program && !m_o.verify)
+    m_out.LogLine("not verified: --no-verify skipped the read-back.");
   return facts;
 }
 
@@ -239,7 +243,7 @@ bool CCliSession::TakeEnding(CliFacts& facts) {
   // update had begun to talk to it.
   if (m_observer.PortLost()) return StopWith(CliStop::PortLost, "the port went away", facts);
   if (m_o.timeoutSeconds > 0 && Clock::now() >= m_observer.LastActivity() + Timeout())
-    return StopWith(CliStop::ChipSilent, "the chip sent nothing for " +
+    return StopWith(CliStop::ChipSilent, "no progress from the chip for " +
                                              std::to_string(static_cast<long>(m_o.timeoutSeconds)) + " s; giving up",
                     facts);
   return false;
