@@ -69,6 +69,7 @@ void CChipCore::BeginSession(int64_t nowUs) {
   m_nRequestsSent = 0;
   m_nLastRxUs = m_nLastTxUs = nowUs;
   m_nNextRequestUs = nowUs + m_opt.m_nRequestDelayMs * kUsPerMs;
+  m_nNextChatterUs = nowUs + m_opt.m_nChatterMs * kUsPerMs;
   Log("session %d: chip out of reset", m_nSession);
   if (m_opt.m_bConsole) EmitText("\r\ntq boot rom 1.22\r\nram test ok\r\nwaiting for host...\r\n");
 }
@@ -130,7 +131,25 @@ bool CChipCore::Active() const {
   return m_state != State::WaitSync && m_state != State::Hung && m_state != State::Finished;
 }
 
+bool CChipCore::Chatters() const {
+  return m_opt.m_nChatterMs > 0 &&
+         (m_state == State::WaitSync || m_state == State::Hung || m_state == State::Dead);
+}
+
+void CChipCore::Chatter() {
+  if (!Chatters() || m_nNowUs < m_nNextChatterUs) return;
+  m_nNextChatterUs = m_nNowUs + m_opt.m_nChatterMs * kUsPerMs;
+  if (m_nBacklog > 0) return;  // the last prompt is still unread
+  EmitText("boot> ");
+}
+
 int64_t CChipCore::NextDeadline() const {
+  const int64_t timed = ProtocolDeadline();
+  if (!Chatters()) return timed;
+  return timed < 0 ? m_nNextChatterUs : std::min(timed, m_nNextChatterUs);
+}
+
+int64_t CChipCore::ProtocolDeadline() const {
   if (m_state == State::WaitSync) return m_nNextRequestUs == kNever ? -1 : m_nNextRequestUs;
   if (!Active()) return -1;
   if (BlockInProgress()) return LastActivity() + m_opt.m_nRxTimeoutMs * kUsPerMs;
@@ -141,6 +160,7 @@ int64_t CChipCore::NextDeadline() const {
 
 void CChipCore::Advance(int64_t nowUs) {
   m_nNowUs = nowUs;
+  Chatter();
   if (m_state == State::WaitSync) {
     if (nowUs >= m_nNextRequestUs) SendRequest();
     return;

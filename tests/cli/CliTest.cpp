@@ -1,83 +1,8 @@
 // tqupdate against chipsim over pseudo-terminals: every command end to end,
 // and every way an update can fail, with the exit status scripts rely on.
-#include "tests/support/Process.h"
-#include "tests/support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <sstream>
-
-using namespace std::chrono_literals;
-namespace fs = std::filesystem;
+#include "tests/cli/CliFixture.h"
 
 namespace {
-
-const std::string kBin = TQ_BIN_DIR;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
-std::vector<uint8_t> Image(size_t n, uint32_t seed) {
-  std::vector<uint8_t> v(n);
-  uint32_t x = seed;
-  for (auto& b : v) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
-  return v;
-}
-
-const std::vector<std::string> kBootLines = {
-    "Begin updating now.", "Recv updating request.", "Send 2KB Bin file.", "boot file receive ok.",
-    "Send Chip Type/Sdram Size/Xtal", "Send flash file lenth.", "Send flash file code.", "Flash File length = 10000.",
-    "flash file receive ok.", "Send Control info."};
-
-std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-class CliTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    fs::create_directory(Config());
-    for (const char* f : {"cfg.ini", "boot.bin", "flash.bin"}) fs::copy_file(kBin + "/config/" + f, Config() + "/" + f);
-  }
-  std::string Config() const { return dir.File("config"); }
-
-  // Starts the simulator with extra options and returns its device path.
-  std::string StartSim(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{kBin + "/chipsim", "--flash-file", dir.File("flash.img"), "--config", Config(),
-                                  "--repeat", "50", "--end-idle", "200"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    sim = std::make_unique<CChildProcess>(args, dir.File("sim.out"), dir.File("sim.err"));
-    const std::string device = sim->FirstLine(5s);
-    EXPECT_FALSE(device.empty()) << sim->Err();
-    return device;
-  }
-  std::unique_ptr<CChildProcess> Start(std::vector<std::string> args) {
-    args.insert(args.begin(), {kBin + "/tqupdate", "-c", Config(), "-q"});
-    return std::make_unique<CChildProcess>(args, dir.File("host.out"), dir.File("host.err"));
-  }
-  // Runs tqupdate to its end; returns the exit status.
-  int Run(std::vector<std::string> args, std::chrono::seconds limit = 60s) {
-    host = Start(std::move(args));
-    return host->Wait(limit);
-  }
-  std::string Report() const {
-    return "\n--- host stdout\n" + host->Out() + "--- host stderr\n" + host->Err() + "--- sim\n" +
-           (sim ? sim->Err() : std::string());
-  }
-
-  TempDir dir;
-  std::unique_ptr<CChildProcess> sim;
-  std::unique_ptr<CChildProcess> host;
-};
 
 TEST_F(CliTest, ProgramWithVerifyThenDumpItBack) {
   const auto device = StartSim();

@@ -1,0 +1,85 @@
+// tqupdate against chipsim over pseudo-terminals: the fixture that starts
+// both as real processes, and the helpers the command-line tests share.
+#pragma once
+
+#include "tests/support/Process.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+inline const std::string kBin = TQ_BIN_DIR;
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+inline std::vector<uint8_t> Image(size_t n, uint32_t seed) {
+  std::vector<uint8_t> v(n);
+  uint32_t x = seed;
+  for (auto& b : v) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return v;
+}
+
+inline const std::vector<std::string> kBootLines = {
+    "Begin updating now.", "Recv updating request.", "Send 2KB Bin file.", "boot file receive ok.",
+    "Send Chip Type/Sdram Size/Xtal", "Send flash file lenth.", "Send flash file code.", "Flash File length = 10000.",
+    "flash file receive ok.", "Send Control info."};
+
+inline std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    fs::create_directory(Config());
+    for (const char* f : {"cfg.ini", "boot.bin", "flash.bin"}) fs::copy_file(kBin + "/config/" + f, Config() + "/" + f);
+  }
+  std::string Config() const { return dir.File("config"); }
+
+  // Starts the simulator with extra options and returns its device path.
+  std::string StartSim(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{kBin + "/chipsim", "--flash-file", dir.File("flash.img"), "--config", Config(),
+                                  "--repeat", "50", "--end-idle", "200"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    sim = std::make_unique<CChildProcess>(args, dir.File("sim.out"), dir.File("sim.err"));
+    const std::string device = sim->FirstLine(5s);
+    EXPECT_FALSE(device.empty()) << sim->Err();
+    return device;
+  }
+  std::unique_ptr<CChildProcess> Start(std::vector<std::string> args) {
+    args.insert(args.begin(), {kBin + "/tqupdate", "-c", Config(), "-q"});
+    return std::make_unique<CChildProcess>(args, dir.File("host.out"), dir.File("host.err"));
+  }
+  // Runs tqupdate to its end; returns the exit status.
+  int Run(std::vector<std::string> args, std::chrono::seconds limit = 60s) {
+    host = Start(std::move(args));
+    return host->Wait(limit);
+  }
+  // Bytes of the simulated chip's flash.
+  std::string Flash(size_t at, size_t n) const { return TempDir::Read(dir.File("flash.img")).substr(at, n); }
+  std::string Report() const {
+    return "\n--- host stdout\n" + host->Out() + "--- host stderr\n" + host->Err() + "--- sim\n" +
+           (sim ? sim->Err() : std::string());
+  }
+
+  TempDir dir;
+  std::unique_ptr<CChildProcess> sim;
+  std::unique_ptr<CChildProcess> host;
+};
