@@ -48,8 +48,9 @@ public:
   CUpdateEngine(const CUpdateEngine&) = delete;
   CUpdateEngine& operator=(const CUpdateEngine&) = delete;
 
-  // WM_UPDATE_START: takes its own copy of the settings, disables "Link",
-  // resets the counters and waits for the chip's request (stage 1).
+  // WM_UPDATE_START: drops what the line already holds, takes its own copy
+  // of the settings, disables "Link", resets the counters and waits for the
+  // chip's request (stage 1).
   void OnUpdateStart(const UpdateSettings& settings);
   // Bytes the receive path read from the port, in arrival order.
   void OnReceive(const uint8_t* data, size_t length);
