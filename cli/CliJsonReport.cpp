@@ -54,6 +54,7 @@ const char* OutcomeReason(UpdateOutcome outcome) {
     case UpdateOutcome::AckTimeout: return "ack-timeout";
     case UpdateOutcome::FileError: return "file-error";
     case UpdateOutcome::PortLost: return "port-lost";
+    case UpdateOutcome::ActCutShort: return "act-cut-short";
   }
   return "unknown";
 }

@@ -67,10 +67,10 @@ public:
   void OnUpdateOutcome(UpdateOutcome outcome) override { Set(m_outcome, static_cast<int>(outcome)); }
   void OnPortOpenResult(PortOpenResult result) override { Set(m_portOpen, static_cast<int>(result)); }
   void OnPortLost() override { Set(m_portLost, 1); }
-  void OnBytesReceived(size_t) override {
-    m_heard.store(true);
-    Touch();
-  }
+  void OnBytesReceived(size_t) override { m_heard.store(true); }
+  // Only progress holds off --timeout: a line that keeps sending bytes that
+  // advance nothing (a chip in its boot ROM, the tail of an old dump) does not.
+  void OnProgressMade() override { Touch(); }
 
   void Touch() { m_lastActivityNs.store(Clock::now().time_since_epoch().count()); }
   Clock::time_point LastActivity() const { return Clock::time_point(Clock::duration(m_lastActivityNs.load())); }
@@ -201,6 +201,8 @@ CliFacts CCliSession::Run() {
   if (facts.stop == CliStop::NoWorker) return facts;
   m_out.Finish();
   if (facts.outcome == UpdateOutcome::Completed && m_plan.Verifies()) facts.verify = Verify();
+  if (facts.outcome == UpdateOutcome::Completed && m_o.command == CliCommand::Program && !m_o.verify)
+    m_out.LogLine("not verified: --no-verify skipped the read-back.");
   if (!m_plan.dumpTarget.empty()) FinishDumpFile(facts);
   return facts;
 }
@@ -302,7 +304,7 @@ bool CCliSession::TakeEnding(CliFacts& facts) {
   if (m_observer.PortLost()) return StopWith(CliStop::PortLost, "the port went away", facts);
   const bool timing = m_o.timeoutSeconds > 0 && (!m_setUp.waitForBoard || m_observer.ChipHeard());
   if (timing && Clock::now() >= m_observer.LastActivity() + Timeout())
-    return StopWith(CliStop::ChipSilent, "the chip sent nothing for " + SecondsText(m_o.timeoutSeconds) +
+    return StopWith(CliStop::ChipSilent, "no progress from the chip for " + SecondsText(m_o.timeoutSeconds) +
                                              " s; giving up",
                     facts);
   return false;

@@ -35,7 +35,7 @@ void AddOptions(CLI::App& app, CliOptions& o) {
                  "crystal: list position or entry text; also chooses the baud entry at its position, unless -b");
   app.add_option("--flash-type", o.flashType, "flash or spi-flash");
   app.add_option("--flash-model", o.flashModel, "flash model: list position or name");
-  app.add_option("--timeout", o.timeoutSeconds, "give up when the chip has sent nothing for this long (0: wait for ever)")
+  app.add_option("--timeout", o.timeoutSeconds, "give up when the update has made no progress for this long: no new stage, acknowledged chunk, tick or dump data; the chip's console text does not count (0: wait for ever)")
       ->default_val(60)
       ->check(CLI::Validator(
           [](std::string& text) -> std::string {
@@ -56,7 +56,8 @@ std::vector<std::pair<CLI::App*, CliCommand>> AddCommands(CLI::App& app, CliOpti
   auto* program = app.add_subcommand("program", "send IMAGE, erase and program it at BASE");
   program->add_option("BASE", o.base, "flash address")->required();
   program->add_option("IMAGE", o.image, "application image")->required();
-  program->add_flag("--verify", o.verify, "read the range back in the same session and compare");
+  program->add_flag("--verify,!--no-verify", o.verify,
+                    "read the range back in the same session and compare (the default; --no-verify skips it)");
   auto* erase = app.add_subcommand("erase", "erase LENGTH bytes at BASE");
   erase->add_option("BASE", o.base)->required();
   erase->add_option("LENGTH", o.length)->required();
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
       "made on first use from the installed defaults in <prefix>/share/tqupdater/config.\n"
       "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"
       "Exit status: 0 done; 1 the update failed; 2 bad usage or configuration; 3 the port could not be\n"
-      "opened; 4 the chip stayed silent past --timeout; 130 interrupted.\n"
+      "opened; 4 no progress within --timeout; 130 interrupted.\n"
       "SEVERAL PORTS: the command runs on every board at once; log lines start with the board's name\n"
       "(/dev/ttyUSB0 -> ttyUSB0, /dev/pts/3 -> pts-3, 3 -> COM3) and a table ends the run. A dump needs\n"
       "{port} in FILE (replaced by the name), and with --loop also {n} (the board's number on its port).\n"

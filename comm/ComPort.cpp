@@ -256,6 +256,22 @@ uint32_t CComPort::InputQueued() {
   return static_cast<uint32_t>(m_rxQueue.Size());
 }
 
+void CComPort::DiscardInput() {
+  if (!IsOpen()) return;
+  std::lock_guard lock(m_mtxRx);
+  m_rxQueue.Clear();
+  m_bRxNotified = false;
+  serial::PurgeDevice(m_hComm, true, false);
+}
+
+size_t CComPort::OutputQueued() {
+  if (!IsOpen()) return 0;
+  size_t driver = 0;
+  if (!serial::OutputPending(m_hComm, driver)) driver = 0;
+  std::lock_guard lock(m_mtxTx);
+  return m_txQueue.Size() + driver;
+}
+
 uint32_t CComPort::WritePort(const void* bytes, int32_t count) {
   if (!IsOpen() || bytes == nullptr || count <= 0 || m_bPortLost.load()) return 0;
   // Line errors are left for ReadPort: they concern what was received, and

@@ -101,7 +101,10 @@ void CUIThread::OnCommRxChar(ThreadMessage& msg) {
   m_update.OnReceive(m_rxBuffer.data(), n);
 }
 
-void CUIThread::OnCommTxEmpty(ThreadMessage&) {}
+void CUIThread::OnCommTxEmpty(ThreadMessage& msg) {
+  if (static_cast<int32_t>(msg.wParam) != m_nPort) return;
+  m_update.OnOutputDrained();
+}
 
 void CUIThread::OnCommLost(ThreadMessage& msg) {
   if (static_cast<int32_t>(msg.wParam) != m_nPort) return;
@@ -131,6 +134,10 @@ void CUIThread::OnUpdateTick(ThreadMessage& msg) { m_update.OnUpdateTick(msg.wPa
 void CUIThread::CPortAdapter::Write(const uint8_t* data, size_t length) {
   m_owner.m_comm.WritePort(data, static_cast<int32_t>(length));
 }
+
+size_t CUIThread::CPortAdapter::OutputQueued() { return m_owner.m_comm.OutputQueued(); }
+
+void CUIThread::CPortAdapter::DiscardInput() { m_owner.m_comm.DiscardInput(); }
 
 PortOpenResult CUIThread::CPortAdapter::ReopenAtBaud(uint32_t baud) {
   // The open port changes rate in place and keeps its lock; a port that was

@@ -181,6 +181,9 @@ void AddTimingOptions(CLI::App& app, SimOptions* o) {
            "repeat the request every MS until 0x18 arrives (default: once a session; SIGUSR1 starts a session)",
            Int(&o->m_nRepeatMs));
   app.add_flag("--console", o->m_bConsole, "console text at boot and between steps")->group(g);
+  AddValue(app, g, "--chatter", "MS",
+           "console text every MS while the chip waits in its boot ROM or hangs (a prompt that advances nothing)",
+           Int(&o->m_nChatterMs));
   AddValue(app, g, "--rx-timeout", "MS", "a block that stops arriving for MS is short (default 1000)",
            Int(&o->m_nRxTimeoutMs, true));
   AddValue(app, g, "--end-idle", "MS", "quiet line after an act ends the session (default 1000)",

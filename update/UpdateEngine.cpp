@@ -1,6 +1,6 @@
-// Update start and stop, the receive path with its dump-receive mode, the
-// byte state machine with its acknowledge table, and the acknowledge
-// time-out.
+// Update start and stop, the receive path, the byte state machine with its
+// acknowledge table, and the acknowledge time-out. Dump-receive mode is in
+// UpdateDump.cpp.
 #include "update/UpdateEngine.h"
 
 #include <algorithm>
@@ -14,7 +14,6 @@ namespace {
 constexpr int64_t kTickBytes = FLASH_SECTOR_SIZE;  // bytes per 'E'/'P' tick and per dump acknowledge
 constexpr int32_t kNakLimit = 10;
 constexpr int32_t kAckTimeoutLimit = 10;
-constexpr uint32_t kLoaderBaud = 115200;
 
 // A tick of the acknowledge timer that reaches us sooner than this after the
 // timer was last (re)started was already queued before the restart: the
@@ -29,6 +28,9 @@ CUpdateEngine::~CUpdateEngine() { Shutdown(); }
 // ---------------------------------------------------------------- start/stop
 
 void CUpdateEngine::OnUpdateStart(const UpdateSettings& settings) {
+  // What the line holds from before this update (the tail of an earlier
+  // session, a chip's chatter while no update ran) answers nothing we sent.
+  m_deps.port.DiscardInput();
   m_deps.view.EnableControl(ctl::LINK_BUTTON, false);
   // A dump left open by an earlier update is closed before the state that
   // describes it is cleared.
@@ -39,15 +41,19 @@ void CUpdateEngine::OnUpdateStart(const UpdateSettings& settings) {
   m_bDumpDone = false;
   m_nDumpCount = 0;
   m_bAckTimerArmed = false;
+  m_bAckWaitsForOutput = false;
+  m_bDumpNakPending = false;
   m_nStage = STAGE_WAIT_REQUEST;
   m_settings.m_nTotalNum = m_deps.batch.TotalNum();
   m_settings.m_nBatchIndex = 0;
+  ProgressMade();
 }
 
 void CUpdateEngine::OnUpdateStop() {
   m_deps.view.EnableControl(ctl::LINK_BUTTON, true);
   m_nStage = STAGE_IDLE;
   m_bAckTimerArmed = false;
+  m_bDumpNakPending = false;
   if (m_fileDump) CloseDumpCutShort();
 }
 
@@ -66,6 +72,7 @@ void CUpdateEngine::Shutdown() {
 void CUpdateEngine::EndUpdate(UpdateOutcome outcome) {
   m_nStage = STAGE_IDLE;
   m_bAckTimerArmed = false;
+  m_bDumpNakPending = false;
   if (m_fileDump) CloseDumpCutShort();
   if (m_deps.observer != nullptr) m_deps.observer->OnUpdateOutcome(outcome);
   m_deps.view.PostWindowMessage(WM_UPDATE_END, 1, 1);
@@ -84,8 +91,8 @@ void CUpdateEngine::OnReceive(const uint8_t* data, size_t length) {
     // Judged byte by byte against the stage in force, so a byte that moves
     // the stage changes how the next byte of the same read is taken.
     if (m_nStage == STAGE_DUMP && !m_bDumpDone && m_nDumpCount < m_settings.m_nLength) {
-      i += ReceiveDump(data + i, length - i);
-      // The dump file failed and the update ended: the rest of this read is
+      i += TakeDumpBytes(data + i, length - i);
+      // The dump failed and the update ended: the rest of this read is
       // flash data, not bytes for the state machine.
       if (m_nStage == STAGE_IDLE) return;
       continue;
@@ -93,80 +100,6 @@ void CUpdateEngine::OnReceive(const uint8_t* data, size_t length) {
     m_nDumpCount = 0;
     HandleByte(data[i++]);
   }
-}
-
-size_t CUpdateEngine::ReceiveDump(const uint8_t* data, size_t length) {
-  if (!m_bDumpOpen) {
-    m_strDumpOpenPath = m_settings.m_strDumpFile;
-    std::string error;
-    m_fileDump = m_deps.files.CreateDump(m_strDumpOpenPath, error);
-    if (!m_fileDump) {
-      FailFile("\ncan't create dump file " + m_strDumpOpenPath + ": " + error);
-      return 1;
-    }
-    m_bDumpOpen = true;
-    m_nDumpCount = 0;
-  }
-
-  // Everything up to the next acknowledge point or the end of the range is
-  // written in one go; the chip sends no more than that before our 'X'.
-  const int64_t total = m_settings.m_nLength;
-  const int64_t toBoundary = kTickBytes - m_nDumpCount % kTickBytes;
-  const size_t n = static_cast<size_t>(std::min<int64_t>({static_cast<int64_t>(length), toBoundary,
-                                                          total - m_nDumpCount}));
-  std::string error;
-  if (!m_fileDump->Write(data, n, error)) {
-    std::string ignored;
-    CloseDump(ignored);
-    ReportDumpCutShort(error);
-    EndUpdate(UpdateOutcome::FileError);
-    return n;
-  }
-  m_nDumpCount += static_cast<int64_t>(n);
-
-  if (m_nDumpCount == total) {
-    m_bDumpDone = true;
-    if (!CloseDump(error)) {
-      ReportDumpCutShort(error);
-      EndUpdate(UpdateOutcome::FileError);
-      return n;
-    }
-  }
-  if (m_nDumpCount % kTickBytes == 0) {
-    Console('d');
-    PostProgress(m_nDumpCount, total);
-    WriteByte(BYTE_ACK);
-  }
-  return n;
-}
-
-bool CUpdateEngine::CloseDump(std::string& error) {
-  bool ok = true;
-  if (m_fileDump) {
-    ok = m_fileDump->Close(error);
-    m_fileDump.reset();
-  }
-  m_bDumpOpen = false;
-  return ok;
-}
-
-void CUpdateEngine::ReportDumpCutShort(const std::string& error) {
-  int64_t held = m_nDumpCount;
-  if (!error.empty()) {
-    Log("\ncan't write dump file " + m_strDumpOpenPath + ": " + error);
-    // Part of what was accepted may not have reached the disk: say what is there.
-    uint64_t size = 0;
-    std::string ignored;
-    if (m_deps.files.FileSize(m_strDumpOpenPath, size, ignored)) held = static_cast<int64_t>(size);
-  }
-  Log(FormatText("\ndump cut short: %s holds %lld of %lld bytes.", m_strDumpOpenPath.c_str(),
-                 static_cast<long long>(held), static_cast<long long>(m_settings.m_nLength)));
-}
-
-void CUpdateEngine::CloseDumpCutShort() {
-  std::string error;
-  CloseDump(error);
-  ReportDumpCutShort(error);
 }
 
 // ---------------------------------------------------------------- state machine
@@ -177,11 +110,13 @@ void CUpdateEngine::HandleByte(uint8_t byte) {
       m_nEraseDone += kTickBytes;
       Console('e');
       PostProgress(m_nEraseDone, m_settings.m_nLength);
+      if (m_nStage == STAGE_ERASE) ProgressMade();
       break;
     case BYTE_PROGRAM_TICK:
       m_nProgramDone += kTickBytes;
       Console('p');
       PostProgress(m_nProgramDone, m_settings.m_nLength);
+      if (m_nStage == STAGE_PROGRAM) ProgressMade();
       break;
     case BYTE_ACK:
       m_nLastReply = 1;
@@ -211,7 +146,24 @@ void CUpdateEngine::OnNak() {
   SendStageBlock();
 }
 
+bool CUpdateEngine::TicksComplete(int64_t done, const char* act) {
+  // A chip reset part way (or never started) sends its boot loader's 'X'
+  // just the same: only the ticks tell a finished act.
+  const int64_t length = std::max<int64_t>(m_settings.m_nLength, 0);
+  const int64_t needed = (length + kTickBytes - 1) / kTickBytes;
+  const int64_t ticks = done / kTickBytes;
+  if (ticks >= needed) return true;
+  Log(FormatText("\n%s ended after %lld of %lld blocks.", act, static_cast<long long>(ticks),
+                 static_cast<long long>(needed)));
+  EndUpdate(UpdateOutcome::ActCutShort);
+  return false;
+}
+
 void CUpdateEngine::OnAck() {
+  // Every acknowledge the table acts on moves the update on; in the idle
+  // and the transient stages an 'X' does nothing.
+  if (m_nStage == STAGE_WAIT_REQUEST || m_nStage == STAGE_BOOT_IMAGE || m_nStage >= STAGE_LOADER_BODY)
+    ProgressMade();
   switch (m_nStage) {
     case STAGE_WAIT_REQUEST:
       OnRequestAck();
@@ -230,6 +182,7 @@ void CUpdateEngine::OnAck() {
       SendStageBlock();
       break;
     case STAGE_ERASE:
+      if (!TicksComplete(m_nEraseDone, "erase")) break;
       Log("\nerase ok.");
       if (m_settings.m_nCurAct == ACT_PROGRAM) {
         m_nStage = STAGE_PROGRAM;
@@ -239,6 +192,7 @@ void CUpdateEngine::OnAck() {
       }
       break;
     case STAGE_PROGRAM:
+      if (!TicksComplete(m_nProgramDone, "program")) break;
       Log("\nprograme ok.");
       CompleteAct();
       break;
@@ -271,7 +225,7 @@ void CUpdateEngine::OnBootImageAck() {
   m_nStage = STAGE_CHIP_SETTINGS;
   SendStageBlock();
   m_deps.clock.Wait(1000);
-  const PortOpenResult reopened = m_deps.port.ReopenAtBaud(kLoaderBaud);
+  const PortOpenResult reopened = m_deps.port.ReopenAtBaud(LOADER_BAUD);
   if (reopened != PortOpenResult::Opened) {
     // The update carries on; the chip then stays silent until Cancel.
     m_deps.view.ShowMessageBox("Can't open port!", "Error");
@@ -337,14 +291,32 @@ void CUpdateEngine::OnUpdateTick(uint32_t timerId) {
   }
   if (timerId != ID_TIMER_ACK) return;
 
-  // The acknowledge timer guards only an image chunk in flight. A tick that
-  // was queued before the chunk was acknowledged (timer stopped, or
-  // restarted for the next chunk) belongs to a period that is over.
-  if (m_nStage != STAGE_APP_IMAGE || !m_bAckTimerArmed) return;
+  // The acknowledge timer guards an image chunk in flight, or the quiet
+  // after a lone 'Y' at the start of a dump. A tick that was queued before
+  // the chunk was acknowledged (timer stopped, or restarted for the next
+  // chunk) belongs to a period that is over.
+  const bool dumpNak = m_nStage == STAGE_DUMP && m_bDumpNakPending;
+  if ((m_nStage != STAGE_APP_IMAGE && !dumpNak) || !m_bAckTimerArmed) return;
   const uint64_t now = m_deps.clock.NowMs();
   const uint64_t elapsed = now >= m_nAckArmedAtMs ? now - m_nAckArmedAtMs : 0;
   if (elapsed + kAckStaleMarginMs < static_cast<uint64_t>(TIMER_ACK_PERIOD_MS)) return;
 
+  if (dumpNak) {
+    // Nothing followed the 'Y': the chip refused the dump command.
+    m_bDumpNakPending = false;
+    PostTimer(ID_TIMER_ACK, 0);
+    HandleByte(BYTE_NAK);
+    return;
+  }
+  if (m_bAckWaitsForOutput) {
+    // The chunk was still leaving the host: its time starts once it is out.
+    if (m_deps.port.OutputQueued() == 0) PostTimer(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS);
+    return;
+  }
+  OnAckTimeout();
+}
+
+void CUpdateEngine::OnAckTimeout() {
   ++m_nAckTimeouts;
   if (m_nAckTimeouts < kAckTimeoutLimit) {
     SendStageBlock();
@@ -356,6 +328,19 @@ void CUpdateEngine::OnUpdateTick(uint32_t timerId) {
   m_nAckTimeouts = 0;
   EndUpdate(UpdateOutcome::AckTimeout);
   Log("Ack TimerOut Retry Failed");
+}
+
+void CUpdateEngine::OnOutputDrained() {
+  if (m_nStage != STAGE_APP_IMAGE || !m_bAckTimerArmed || !m_bAckWaitsForOutput) return;
+  if (m_deps.port.OutputQueued() > 0) return;  // the driver still sends it
+  PostTimer(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS);
+}
+
+void CUpdateEngine::ArmAckTimer() {
+  PostTimer(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS);
+  // On a line slower than its setting a 4 KiB chunk can take longer than
+  // the timer's period to leave: a time-out then would send it twice.
+  m_bAckWaitsForOutput = m_deps.port.OutputQueued() > 0;
 }
 
 // ---------------------------------------------------------------- helpers
@@ -378,8 +363,13 @@ void CUpdateEngine::PostTimer(uint32_t timerId, int32_t periodMs) {
   m_deps.view.PostWindowMessage(WM_UPDATE_TIMER, timerId, periodMs);
   if (timerId == ID_TIMER_ACK) {
     m_bAckTimerArmed = periodMs > 0;
+    m_bAckWaitsForOutput = false;
     m_nAckArmedAtMs = m_deps.clock.NowMs();
   }
+}
+
+void CUpdateEngine::ProgressMade() {
+  if (m_deps.observer != nullptr) m_deps.observer->OnProgressMade();
 }
 
 void CUpdateEngine::WriteBytes(const uint8_t* data, size_t length) { m_deps.port.Write(data, length); }

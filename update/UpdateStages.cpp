@@ -78,6 +78,11 @@ void CUpdateEngine::SendBootImage() {
     FailFile("\ncan't open boot file " + path + ": " + error);
     return;
   }
+  // An empty image would go out as 2048 bytes of fill: nothing the chip can run.
+  if (size == 0) {
+    FailFile("\nboot file " + path + " is empty.");
+    return;
+  }
   // The block has room for 2048 bytes; a longer image would reach the chip cut.
   if (size > BOOT_BLOCK_SIZE) {
     FailFile(FormatText("\nboot file %s is %llu bytes, more than %zu.", path.c_str(), Ull(size), BOOT_BLOCK_SIZE));
@@ -122,6 +127,10 @@ void CUpdateEngine::SendLoaderLength() {
   const std::string path = LoaderPath();
   uint64_t size = 0;
   if (!LoaderSize(size)) return;
+  if (size == 0) {
+    FailFile("\nflash file " + path + " is empty.");
+    return;
+  }
   if (size > std::numeric_limits<uint32_t>::max()) {
     FailFile(FormatText("\nflash file %s is %llu bytes, too long for its 32-bit length.", path.c_str(), Ull(size)));
     return;
@@ -231,7 +240,7 @@ void CUpdateEngine::SendAppChunk() {
     m_nStage = STAGE_ERASE;
     SendStageBlock();
   } else {
-    PostTimer(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS);
+    ArmAckTimer();
   }
 }
 
@@ -294,6 +303,7 @@ void CUpdateEngine::SendDumpCommand() {
   m_bDumpDone = false;
   m_nDumpCount = 0;
   SendFrame(FRAME_DUMP, nullptr, 0);
+  StartDumpBlock();
 }
 
 void CUpdateEngine::CompleteAct() {

@@ -211,6 +211,13 @@ bool GetModemStatus(PortHandle h, uint32_t& msFlags) {
   return true;
 }
 
+bool OutputPending(PortHandle h, size_t& bytes) {
+  int queued = 0;
+  if (ioctl(Fd(h), TIOCOUTQ, &queued) != 0 || queued < 0) return false;
+  bytes = static_cast<size_t>(queued);
+  return true;
+}
+
 CPortWaiter::CPortWaiter() : m_hWake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 CPortWaiter::~CPortWaiter() {

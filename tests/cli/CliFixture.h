@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 using namespace std::chrono_literals;
 
@@ -81,6 +83,8 @@ protected:
     host = Start(std::move(args));
     return host->Wait(limit);
   }
+  // Bytes of the simulated chip's flash.
+  std::string Flash(size_t at, size_t n) const { return TempDir::Read(dir.File("flash.img")).substr(at, n); }
   std::string Report() const {
     return "\n--- host stdout\n" + host->Out() + "--- host stderr\n" + host->Err() + "--- sim\n" +
            (sim ? sim->Err() : std::string());

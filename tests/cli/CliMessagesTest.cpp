@@ -90,7 +90,7 @@ TEST_F(CliMessagesTest, PathsThatAreNoRegularFilesAreRefused) {
 TEST_F(CliMessagesTest, TimeOutIsShownAsGiven) {
   const auto device = StartSim({"--silent", "boot"});
   EXPECT_EQ(Run({"-p", device, "--timeout", "0.5", "erase", "0", "4096"}), 4) << Report();
-  EXPECT_TRUE(ErrHas("the chip sent nothing for 0.5 s; giving up")) << Report();
+  EXPECT_TRUE(ErrHas("no progress from the chip for 0.5 s; giving up")) << Report();
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST(CliExitStatus, EveryEndingHasItsStatus) {
 
   EXPECT_EQ(ExitStatus(Ended(UpdateOutcome::Completed)), EXIT_DONE);
   for (auto o : {UpdateOutcome::RetryFailed, UpdateOutcome::AckTimeout, UpdateOutcome::FileError,
-                 UpdateOutcome::PortLost})
+                 UpdateOutcome::PortLost, UpdateOutcome::ActCutShort})
     EXPECT_EQ(ExitStatus(Ended(o)), EXIT_FAILED) << static_cast<int>(o);
   EXPECT_EQ(ExitStatus(Ended(UpdateOutcome::Completed, VerifyResult::Same)), EXIT_DONE);
   for (auto v : {VerifyResult::Differs, VerifyResult::LengthDiffers, VerifyResult::ImageUnreadable})

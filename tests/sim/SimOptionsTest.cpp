@@ -134,7 +134,7 @@ TEST(SimOptionsTest, HelpListsEveryOption) {
   ASSERT_TRUE(p.ok) << p.error;
   for (const char* option :
        {"--link", "--config", "--boot", "--loader", "--no-match", "--max-loader", "--settings", "--clear-exclusive",
-        "--flash-file", "--flash-size", "--baud", "--request-delay", "--repeat", "--console", "--rx-timeout",
+        "--flash-file", "--flash-size", "--baud", "--request-delay", "--repeat", "--console", "--chatter", "--rx-timeout",
         "--end-idle", "--hang-idle", "--sessions", "--erase-delay", "--program-delay", "--flash-delay", "--nak",
         "--silent", "--corrupt", "--drop", "--corrupt-tx", "--drop-tx", "--vanish", "--corrupt-flash", "--seed",
         "--log", "--verbose", "SIGUSR1", "Exit status"})

@@ -95,20 +95,6 @@ TEST_F(DownloadTest, BootAcknowledgeSendsSettingsReopensAndSendsTheLoader) {
                                       "write:1808", "wait:165", "con:*"}));
 }
 
-TEST_F(DownloadTest, EmptyLoaderSendsAZeroLengthAndNoBody) {
-  files.files[kLoaderPath].clear();
-  engine.OnUpdateStart(ChipSettings());
-  Feed("X");
-  Clear();
-  Feed("X");
-  ASSERT_EQ(port.writes.size(), 2u);
-  EXPECT_EQ(port.writes[1], B({0, 0, 0, 0}));
-  EXPECT_EQ(view.logs.back(), "\nFlash File length = 0.\n");
-  EXPECT_EQ(view.console, "");
-  Feed("X");
-  EXPECT_EQ(engine.Stage(), STAGE_CONTROL_INFO);
-}
-
 TEST_F(DownloadTest, TwoAcknowledgesInOneReadRunBothSteps) {
   engine.OnUpdateStart(ChipSettings());
   Feed("XX");
@@ -183,6 +169,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "\ncan't open boot file /cfg/boot.bin: No such file or directory"},
         FileFault{"BootTooLong", [](MemFiles& f) { f.files[kBootPath] = Pattern(2049); }, 1,
                   "\nboot file /cfg/boot.bin is 2049 bytes, more than 2048."},
+        // An empty image would go out as 2048 bytes of 0x55, an empty loader
+        // as a zero length: neither gives the chip anything to run.
+        FileFault{"BootEmpty", [](MemFiles& f) { f.files[kBootPath].clear(); }, 1,
+                  "\nboot file /cfg/boot.bin is empty."},
+        FileFault{"LoaderEmpty", [](MemFiles& f) { f.files[kLoaderPath].clear(); }, 2,
+                  "\nflash file /cfg/flash.bin is empty."},
         FileFault{"BootUnreadable", [](MemFiles& f) { f.failReadAt[kBootPath] = 1; }, 1,
                   "\ncan't read boot file /cfg/boot.bin: Input/output error"},
         FileFault{"LoaderMissing", [](MemFiles& f) { f.files.erase(kLoaderPath); }, 2,

@@ -35,6 +35,8 @@ public:
     writes.emplace_back(data, data + length);
     trace.Add("write:" + std::to_string(length));
   }
+  size_t OutputQueued() override { return outputQueued; }
+  void DiscardInput() override { ++discards; }
   PortOpenResult ReopenAtBaud(uint32_t baud) override {
     reopens.push_back(baud);
     trace.Add("reopen:" + std::to_string(baud));
@@ -49,6 +51,8 @@ public:
   std::vector<Bytes> writes;
   std::vector<uint32_t> reopens;
   PortOpenResult reopenResult = PortOpenResult::Opened;
+  size_t outputQueued = 0;  // what OutputQueued answers
+  int discards = 0;
 };
 
 // A recording view whose events also go into the trace.
@@ -191,8 +195,10 @@ public:
   void OnPortOpenResult(PortOpenResult result) override {
     trace.Add("port:" + std::to_string(static_cast<int>(result)));
   }
+  void OnProgressMade() override { ++progress; }
   Trace& trace;
   std::vector<UpdateOutcome> outcomes;
+  int progress = 0;
 };
 
 inline const std::string kConfigDir = "/cfg/";

@@ -81,7 +81,7 @@ TEST_F(OperationTest, TenThousandByteImageIsSentErasedAndProgrammed) {
   EXPECT_EQ(*lastTimer, (PostedMessage{WM_UPDATE_TIMER, ID_TIMER_ACK, 0}));
   EXPECT_EQ(engine.Stage(), STAGE_ERASE);
 
-  Feed("EEX");
+  Feed("EEEX");  // one tick per 4096 bytes: three for 10000
   EXPECT_EQ(port.writes.back(), B({0xFF, 0x05, 0x00, 0x00, 0xFF, 0xFF}));
   EXPECT_EQ(engine.Stage(), STAGE_PROGRAM);
   Clear();
@@ -194,7 +194,7 @@ TEST_F(BatchTest, RunsEveryEntryAndCompletesOnce) {
 
 TEST_F(BatchTest, TotalNumZeroRunsEntryZeroOnly) {
   RunToControlInfo(BatchSettings(0));
-  Feed("XX");
+  Feed("XEEX");
   EXPECT_EQ(view.logs.back(), "\ncompelete.");
   EXPECT_EQ(batch.requested, std::vector<int32_t>{0});
   EXPECT_EQ(engine.Stage(), STAGE_IDLE);

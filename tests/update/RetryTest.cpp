@@ -138,6 +138,46 @@ TEST_F(RetryTest, StaleAcknowledgeTicksAreIgnored) {
   EXPECT_TRUE(trace.events.empty());
 }
 
+TEST_F(RetryTest, ChunkStillLeavingTheHostIsNotTimedOut) {
+  // On a line slower than its setting the chunk is still queued when the
+  // timer's period is over: resending it then would program it twice.
+  files.files[kAppPath] = Pattern(10000);
+  RunToControlInfo(BaseSettings(ACT_PROGRAM));
+  port.outputQueued = 3000;
+  Feed("X");
+  Clear();
+  AckTimeout();
+  AckTimeout();
+  EXPECT_TRUE(port.writes.empty());
+  EXPECT_TRUE(TimeoutLines().empty());
+
+  // The port's queue has gone to the driver, which still sends: not yet.
+  port.outputQueued = 700;
+  engine.OnOutputDrained();
+  EXPECT_EQ(view.Count(WM_UPDATE_TIMER), 0);
+  // All out: the chunk's time starts now, and a whole period later it counts.
+  port.outputQueued = 0;
+  engine.OnOutputDrained();
+  EXPECT_EQ(trace.events.back(), TimerEvent(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS));
+  clock.now += 1000;
+  engine.OnUpdateTick(ID_TIMER_ACK);  // queued before the restart
+  EXPECT_TRUE(port.writes.empty());
+  AckTimeout();
+  EXPECT_EQ(port.writes.size(), 1u);
+  EXPECT_EQ(TimeoutLines(), std::vector<std::string>{"Ack TimerOut 1 Times"});
+
+  // Where only the driver held it (no drain notice), a tick finds it out.
+  Clear();
+  port.outputQueued = 50;
+  Feed("X");  // the next chunk
+  port.outputQueued = 0;
+  AckTimeout();
+  EXPECT_EQ(port.writes.size(), 1u);  // the chunk, not a resend
+  EXPECT_EQ(trace.events.back(), TimerEvent(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS));
+  AckTimeout();
+  EXPECT_EQ(port.writes.size(), 2u);
+}
+
 TEST_F(RetryTest, EmptyImageLogsEveryAttemptAndTimesOut) {
   files.files[kAppPath].clear();
   RunToControlInfo(BaseSettings(ACT_PROGRAM));

@@ -22,7 +22,7 @@ struct CliOptions {
   std::string chip, ramType, ramSize, xtal, flashType, flashModel;
   double timeoutSeconds = 60;
   bool quiet = false;
-  bool verify = false;
+  bool verify = true;  // program: read the range back and compare (--no-verify: false)
   std::string logFile;
   // Operands.
   std::string base, length, image, dumpFile;

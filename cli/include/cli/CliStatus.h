@@ -12,7 +12,7 @@ enum CliExit : int {
   EXIT_FAILED = 1,      // retry limit, time-outs, file errors, device gone, verify mismatch
   EXIT_USAGE = 2,       // bad usage or configuration
   EXIT_NO_PORT = 3,     // the port could not be opened
-  EXIT_SILENT = 4,      // the chip sent nothing for --timeout seconds
+  EXIT_SILENT = 4,      // the update made no progress for --timeout seconds
   EXIT_INTERRUPTED = 130,
 };
 
@@ -35,7 +35,7 @@ enum class CliStop {
   NoWorker,     // the worker thread did not start
   Interrupted,  // Ctrl-C or SIGTERM
   PortLost,     // the device went away before the update began to talk to it
-  ChipSilent,   // nothing from the chip for --timeout seconds
+  ChipSilent,   // no progress for --timeout seconds (console text does not count)
 };
 
 // The read-back of --verify against the image.

@@ -146,6 +146,11 @@ public:
   uint32_t WritePort(const void* bytes, int32_t count);
   // The number of received bytes ReadPort could take now.
   uint32_t InputQueued();
+  // Drops every received byte not yet read, ours and the driver's.
+  void DiscardInput();
+  // Bytes written that have not gone out on the line yet: those queued here
+  // and those the driver still holds, where it can tell. 0 on a closed port.
+  size_t OutputQueued();
 
   // --- Monitor thread. ---
   // Started by OpenPort; false when one already runs or the port is closed.

@@ -50,6 +50,8 @@ private:
   public:
     explicit CPortAdapter(CUIThread& owner) : m_owner(owner) {}
     void Write(const uint8_t* data, size_t length) override;
+    size_t OutputQueued() override;
+    void DiscardInput() override;
     PortOpenResult ReopenAtBaud(uint32_t baud) override;
 
   private:

@@ -46,6 +46,8 @@ enum class UpdateOutcome {
   AckTimeout,    // ten acknowledge time-outs in a row
   FileError,     // an image, boot.bin, flash.bin or the dump file failed
   PortLost,      // the device went away during the update
+  ActCutShort,   // an erase or program ended before all its ticks, or dump data
+                 // stopped: the chip was reset or lost part of what it sent
 };
 
 // What came of an attempt to open the port: the answer to WM_PORT_OPEN, or
@@ -72,4 +74,8 @@ public:
   virtual void OnPortLost() {}
   // The worker read bytes from the chip (any bytes, dump data included).
   virtual void OnBytesReceived(size_t count) { (void)count; }
+  // The update moved on: a new stage, an acknowledged chunk, an erase or
+  // program tick, or dump data inside the block being read. Console text,
+  // stray bytes and resends are no progress.
+  virtual void OnProgressMade() {}
 };

@@ -88,6 +88,11 @@ private:
   void BeginSession(int64_t nowUs);
   void EndSession(const char* reason);
   void SendRequest();
+  // The boot ROM's (or a hung chip's) prompt, every m_nChatterMs.
+  void Chatter();
+  bool Chatters() const;
+  // When the protocol's own timing next acts; -1 for never.
+  int64_t ProtocolDeadline() const;
   void HandleByte(uint8_t byte);
   void FinishBootBlock();
   void FinishSettings();
@@ -138,6 +143,7 @@ private:
   int64_t m_nLastRxUs = 0;
   int64_t m_nLastTxUs = 0;
   int64_t m_nNextRequestUs = 0;
+  int64_t m_nNextChatterUs = 0;
   size_t m_nBacklog = 0;
   int m_nRequestsSent = 0;
 

@@ -54,6 +54,7 @@ struct SimOptions {
   int m_nEraseDelayMs = 0;     // before each 'E'
   int m_nProgramDelayMs = 0;   // before each 'P'
   bool m_bConsole = false;
+  int m_nChatterMs = 0;        // a prompt every so often in the boot ROM or hung (0: never)
   int m_nSessions = 0;         // exit after this many sessions (0: never)
 
   // Faults, all drawn from one generator seeded with m_nSeed.

@@ -34,6 +34,10 @@ inline constexpr uint8_t FRAME_DUMP = 6;
 inline constexpr size_t FRAME_OVERHEAD = 6;
 inline constexpr size_t FRAME_MAX_PAYLOAD = 4096;
 
+// The line speed from the flash loader on (the boot loader's blocks go at
+// the operator's speed).
+inline constexpr uint32_t LOADER_BAUD = 115200;
+
 // Erase and program tick once per sector; a dump waits for the host's
 // acknowledge after each sector's worth of bytes.
 inline constexpr size_t FLASH_SECTOR_SIZE = 4096;

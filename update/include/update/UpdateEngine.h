@@ -48,17 +48,24 @@ public:
   CUpdateEngine(const CUpdateEngine&) = delete;
   CUpdateEngine& operator=(const CUpdateEngine&) = delete;
 
-  // WM_UPDATE_START: takes its own copy of the settings, disables "Link",
-  // resets the counters and waits for the chip's request (stage 1).
+  // WM_UPDATE_START: drops what the line already holds, takes its own copy
+  // of the settings, disables "Link", resets the counters and waits for the
+  // chip's request (stage 1).
   void OnUpdateStart(const UpdateSettings& settings);
   // Bytes the receive path read from the port, in arrival order.
   void OnReceive(const uint8_t* data, size_t length);
   // WM_UPDATE_TICK: timer 1 shows '>', timer 2 is the acknowledge time-out.
   // A tick of timer 2 counts only while an image chunk waits for its
-  // acknowledge and at least the timer's period (less 200 ms) has passed on
-  // clock.NowMs() since the timer was last started; earlier ticks were queued
-  // before a restart and are dropped. A test clock must advance NowMs.
+  // acknowledge (or a lone 'Y' for the quiet that makes it a negative
+  // acknowledge of the dump command) and at least the timer's period (less
+  // 200 ms) has passed on clock.NowMs() since the timer was last started;
+  // earlier ticks were queued before a restart and are dropped. A test clock
+  // must advance NowMs.
   void OnUpdateTick(uint32_t timerId);
+  // WM_COMM_TXEMPTY: output the port had queued has gone to the driver. An
+  // image chunk's acknowledge time starts only once the chunk has left the
+  // host (IUpdatePort::OutputQueued is 0).
+  void OnOutputDrained();
   // WM_UPDATE_STOP: enables "Link", goes idle, closes a dump in progress.
   void OnUpdateStop();
   // The device went away: ends a running update with a log line.
@@ -81,9 +88,29 @@ private:
   void OnLoaderAck();
   void OnControlInfoAck();
   void OnNak();
+  // An erase or a program ends only after one tick per 4096 bytes of its
+  // range; false (and the update ended) when the chip's 'X' came sooner.
+  bool TicksComplete(int64_t done, const char* act);
+  // Tells the observer that the update moved on.
+  void ProgressMade();
+
+  // Dump-receive mode (UpdateDump.cpp). Takes the bytes of one read that
+  // belong to the dump; returns how many it consumed (at least one unless
+  // the update ended).
+  size_t TakeDumpBytes(const uint8_t* data, size_t length);
   // Takes dump bytes up to the next 4096-byte boundary or the end of the
   // range; returns how many it consumed (at least one).
   size_t ReceiveDump(const uint8_t* data, size_t length);
+  // A lone 'Y' where the dump should begin: a negative acknowledge of the
+  // dump command if the line then stays quiet, the first flash byte if more
+  // bytes follow.
+  void HoldDumpNak();
+  bool ReleaseDumpNak();
+  // The time the next block of dump data may take, counted from now.
+  void StartDumpBlock();
+  // Dump data arriving after its block's time is up did not come from a
+  // dumping chip: ends the update with the byte count.
+  bool DumpBlockLate();
 
   // The send step of the current stage, and the blocks behind it.
   void SendStageBlock();
@@ -97,6 +124,11 @@ private:
   void SettleAct();
   void BuildAndSendControlInfo();
   void SendAppChunk();
+  // Starts the acknowledge time of the chunk just sent, or notes that it
+  // starts once the chunk has left the host.
+  void ArmAckTimer();
+  // A tick of the acknowledge timer that counts (not stale).
+  void OnAckTimeout();
   // The next piece of a non-empty image, or the same one again after a 'Y'
   // or a time-out; false when the image failed and the update has ended.
   bool SendAppPiece(const std::string& path, uint64_t size);
@@ -151,4 +183,8 @@ private:
   // The acknowledge timer as last requested from the window.
   bool m_bAckTimerArmed = false;
   uint64_t m_nAckArmedAtMs = 0;
+  bool m_bAckWaitsForOutput = false;  // the chunk had not left the host when the timer was armed
+
+  bool m_bDumpNakPending = false;   // a lone 'Y' opened the dump; the line has not spoken since
+  uint64_t m_nDumpBlockDueMs = 0;   // the block of dump data being read must be in by then
 };

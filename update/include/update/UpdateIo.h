@@ -19,6 +19,11 @@ public:
   virtual ~IUpdatePort() = default;
   // Copies the bytes and returns without waiting for the line.
   virtual void Write(const uint8_t* data, size_t length) = 0;
+  // Bytes written that have not yet left the host: those the port still
+  // queues and those the driver has not sent on the line.
+  virtual size_t OutputQueued() = 0;
+  // Drops everything received and not yet read.
+  virtual void DiscardInput() = 0;
   // Closes the port and opens it again, on the port number of the last open
   // request, at `baud` with 8 data bits, no parity and one stop bit.
   virtual PortOpenResult ReopenAtBaud(uint32_t baud) = 0;

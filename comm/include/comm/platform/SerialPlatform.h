@@ -82,6 +82,9 @@ bool SetLine(PortHandle h, const LineSettings& line);
 // A read of a hung-up device gives -1 with err EIO.
 long ReadDevice(PortHandle h, void* buf, size_t n, int& err);
 long WriteDevice(PortHandle h, const void* buf, size_t n, int& err);
+// Bytes the driver holds that have not gone out on the line yet; false when
+// it cannot tell. A pseudo-terminal hands every byte on at once and says 0.
+bool OutputPending(PortHandle h, size_t& bytes);
 // The driver's error totals; false where the driver keeps none (pseudo-terminals).
 bool GetErrorCounts(PortHandle h, LineErrorCounts& out);
 bool GetModemStatus(PortHandle h, uint32_t& msFlags);

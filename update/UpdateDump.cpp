@@ -1,0 +1,144 @@
+// Dump-receive mode: the flash data the chip streams after the dump command,
+// written to the dump file with the host's 'X' after every 4096 bytes; a
+// lone 'Y' in place of the data; data that comes too slowly to be the
+// chip's; and what is left on disk when a dump is cut short.
+#include <algorithm>
+
+#include "core/Messages.h"
+#include "update/Protocol.h"
+#include "update/UpdateEngine.h"
+#include "UpdateText.h"
+
+namespace {
+constexpr int64_t kTickBytes = FLASH_SECTOR_SIZE;  // bytes per dump acknowledge
+
+// A dumping chip sends a block at the loader's line speed. A block may take
+// this many times its wire time, plus a margin for adapter latency and a
+// busy host, before its bytes are taken for someone else's: a chip reset
+// mid-dump sends its boot loader's requests, one 'X' every so often.
+constexpr uint64_t kDumpSlowdown = 4;
+constexpr uint64_t kDumpMarginMs = 2000;
+
+uint64_t WireMs(int64_t bytes) {
+  return static_cast<uint64_t>(bytes) * 10 * 1000 / LOADER_BAUD + 1;  // ten bits a byte
+}
+}  // namespace
+
+size_t CUpdateEngine::TakeDumpBytes(const uint8_t* data, size_t length) {
+  if (m_bDumpNakPending) {
+    if (!ReleaseDumpNak()) return 0;
+    // A one-byte range is complete with the 'Y': the rest is for the state machine.
+    if (m_bDumpDone) return 0;
+  } else if (!m_bDumpOpen && m_nDumpCount == 0 && length == 1 && data[0] == BYTE_NAK) {
+    HoldDumpNak();
+    return 1;
+  }
+  if (DumpBlockLate()) return 0;
+  return ReceiveDump(data, length);
+}
+
+void CUpdateEngine::HoldDumpNak() {
+  // A chip that refuses the dump command says 'Y' and waits; one whose
+  // flash starts with 0x59 goes on sending at once.
+  m_bDumpNakPending = true;
+  PostTimer(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS);
+}
+
+bool CUpdateEngine::ReleaseDumpNak() {
+  m_bDumpNakPending = false;
+  PostTimer(ID_TIMER_ACK, 0);
+  if (DumpBlockLate()) return false;
+  const uint8_t first = BYTE_NAK;
+  ReceiveDump(&first, 1);
+  return m_nStage != STAGE_IDLE;
+}
+
+void CUpdateEngine::StartDumpBlock() {
+  const int64_t left = std::max<int64_t>(m_settings.m_nLength - m_nDumpCount, 0);
+  const int64_t block = std::min<int64_t>(kTickBytes, left);
+  m_nDumpBlockDueMs = m_deps.clock.NowMs() + kDumpSlowdown * WireMs(block) + kDumpMarginMs;
+}
+
+bool CUpdateEngine::DumpBlockLate() {
+  if (m_deps.clock.NowMs() <= m_nDumpBlockDueMs) return false;
+  Log(FormatText("\ndump data stopped at byte %lld of %lld.", static_cast<long long>(m_nDumpCount),
+                 static_cast<long long>(m_settings.m_nLength)));
+  EndUpdate(UpdateOutcome::ActCutShort);
+  return true;
+}
+
+size_t CUpdateEngine::ReceiveDump(const uint8_t* data, size_t length) {
+  if (!m_bDumpOpen) {
+    m_strDumpOpenPath = m_settings.m_strDumpFile;
+    std::string error;
+    m_fileDump = m_deps.files.CreateDump(m_strDumpOpenPath, error);
+    if (!m_fileDump) {
+      FailFile("\ncan't create dump file " + m_strDumpOpenPath + ": " + error);
+      return 1;
+    }
+    m_bDumpOpen = true;
+    m_nDumpCount = 0;
+  }
+
+  // Everything up to the next acknowledge point or the end of the range is
+  // written in one go; the chip sends no more than that before our 'X'.
+  const int64_t total = m_settings.m_nLength;
+  const int64_t toBoundary = kTickBytes - m_nDumpCount % kTickBytes;
+  const size_t n = static_cast<size_t>(std::min<int64_t>({static_cast<int64_t>(length), toBoundary,
+                                                          total - m_nDumpCount}));
+  std::string error;
+  if (!m_fileDump->Write(data, n, error)) {
+    std::string ignored;
+    CloseDump(ignored);
+    ReportDumpCutShort(error);
+    EndUpdate(UpdateOutcome::FileError);
+    return n;
+  }
+  m_nDumpCount += static_cast<int64_t>(n);
+
+  if (m_nDumpCount == total) {
+    m_bDumpDone = true;
+    if (!CloseDump(error)) {
+      ReportDumpCutShort(error);
+      EndUpdate(UpdateOutcome::FileError);
+      return n;
+    }
+  }
+  ProgressMade();
+  if (m_nDumpCount % kTickBytes == 0) {
+    Console('d');
+    PostProgress(m_nDumpCount, total);
+    WriteByte(BYTE_ACK);
+    StartDumpBlock();
+  }
+  return n;
+}
+
+bool CUpdateEngine::CloseDump(std::string& error) {
+  bool ok = true;
+  if (m_fileDump) {
+    ok = m_fileDump->Close(error);
+    m_fileDump.reset();
+  }
+  m_bDumpOpen = false;
+  return ok;
+}
+
+void CUpdateEngine::ReportDumpCutShort(const std::string& error) {
+  int64_t held = m_nDumpCount;
+  if (!error.empty()) {
+    Log("\ncan't write dump file " + m_strDumpOpenPath + ": " + error);
+    // Part of what was accepted may not have reached the disk: say what is there.
+    uint64_t size = 0;
+    std::string ignored;
+    if (m_deps.files.FileSize(m_strDumpOpenPath, size, ignored)) held = static_cast<int64_t>(size);
+  }
+  Log(FormatText("\ndump cut short: %s holds %lld of %lld bytes.", m_strDumpOpenPath.c_str(),
+                 static_cast<long long>(held), static_cast<long long>(m_settings.m_nLength)));
+}
+
+void CUpdateEngine::CloseDumpCutShort() {
+  std::string error;
+  CloseDump(error);
+  ReportDumpCutShort(error);
+}
