@@ -35,6 +35,10 @@ public:
   }
 
   void OnUpdateOutcome(UpdateOutcome outcome) override {
+    if (!m_rec.running) {
+      FUZZ_CHECK(m_rec.idleEndDue && outcome == UpdateOutcome::RetryFailed, "an outcome with no update running");
+      return;
+    }
     FUZZ_CHECK(++m_rec.outcomes == 1, "a second outcome for one update");
     FUZZ_CHECK(m_rec.ends == 0, "an outcome after the end message");
     if (outcome == UpdateOutcome::Completed) m_model.CheckCompleted();
@@ -74,6 +78,7 @@ public:
     m_rec.running = true;
     m_rec.ends = m_rec.outcomes = 0;
     m_rec.dumpAsked = -1;
+    m_nakRow = 0;
     m_model.Start(Expected());
     m_engine.OnUpdateStart(m_settings);
   }
@@ -88,11 +93,11 @@ public:
       case 's': m_rec.running = false; m_engine.OnUpdateStop(); break;
       case 'l': m_engine.OnPortLost("gone"); break;
       case 'S': Start(); break;
-      case 'd': FeedDump(std::min<int64_t>(m_model.DumpLeft(), (in.Byte() + 1) * 32)); break;
+      case 'd': FeedDump((in.Byte() + 1) * 32); break;
       case 'D':
-        while (m_model.DumpLeft() > 0 && m_rec.running) FeedDump(std::min<int64_t>(m_model.DumpLeft(), 3000));
+        while (InDump()) FeedDump(3000);
         break;
-      default: Feed(Bytes{op}); break;
+      default: FeedByte(op); break;
     }
     FUZZ_CHECK(m_engine.Stage() <= STAGE_DUMP, "stage " + std::to_string(m_engine.Stage()));
     if (m_rec.ends > 0) FUZZ_CHECK(m_engine.Stage() == STAGE_IDLE, "not idle after the end");
@@ -122,12 +127,31 @@ private:
     m_engine.OnReceive(bytes.data(), bytes.size());
   }
 
+  // One byte from the chip. Outside a dump, 'X' clears the row of 'Y' and the
+  // tenth 'Y' in a row ends the update, or posts an end while none runs.
+  void FeedByte(uint8_t byte) {
+    const bool dumpData = InDump();
+    if (!dumpData && byte == 'X') m_nakRow = 0;
+    if (!dumpData && byte == 'Y' && ++m_nakRow == 10) {
+      m_nakRow = 0;
+      m_rec.idleEndDue = !m_rec.running;
+    }
+    Feed(Bytes{byte});
+    FUZZ_CHECK(!m_rec.idleEndDue, "no end message after a tenth 'Y' in a row while idle");
+  }
+
+  // The chip owes dump data: the engine takes the next bytes as flash contents.
+  bool InDump() const { return m_engine.Stage() == STAGE_DUMP && m_model.DumpLeft() > 0; }
+
+  // Up to n bytes of dump data, never more than the chip owes.
   void FeedDump(int64_t n) {
-    if (n <= 0) return;
+    if (!InDump()) return;
+    n = std::min(n, m_model.DumpLeft());
     Feed(Pattern(static_cast<size_t>(n), static_cast<uint8_t>(m_model.DumpLeft())));
   }
 
   UpdateRecord m_rec;
+  int m_nakRow = 0;  // 'Y' bytes since the last 'X' or start, as the engine counts them
   const CUpdateEngine* m_enginePtr = nullptr;
   FuzzPort m_port{m_rec, m_enginePtr};
   FuzzView m_view{m_rec};

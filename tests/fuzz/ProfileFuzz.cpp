@@ -5,6 +5,7 @@
 #include "app/Profile.h"
 #include "tests/fuzz/FuzzSupport.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -13,13 +14,23 @@
 
 namespace {
 
-std::string Folder() {
-  static const std::string folder = [] {
+// A folder of its own for the whole run, removed at exit.
+struct ScratchFolder {
+  ScratchFolder() {
     char name[] = "/tmp/tqfuzz-profile.XXXXXX";
     if (::mkdtemp(name) == nullptr) std::abort();
-    return std::string(name);
-  }();
-  return folder;
+    path = name;
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  std::string path;
+};
+
+std::string Folder() {
+  static const ScratchFolder folder;
+  return folder.path;
 }
 
 std::string ReadAll(const std::string& path) {
