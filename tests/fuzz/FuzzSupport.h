@@ -19,6 +19,21 @@
     }                                                                                             \
   } while (0)
 
+// Text with every byte that is not printable ASCII as \xHH, line breaks kept.
+inline std::string Escaped(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c == '\n' || (c >= 0x20 && c < 0x7F && c != '\\')) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
 // Reads choices off the input; once it is used up every read gives zeros.
 class FuzzInput {
 public:
