@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev)
+# clang-14 with its sanitizer runtimes and libFuzzer builds the fuzz targets.
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
