@@ -6,8 +6,8 @@
 // start, every 50 updates and at the end; fails when an update ends with
 // another status than expected or descriptors or threads are left behind.
 //
-//   soak [UPDATES]    (default 200; chipsim and config/ are taken from
-//                      beside this program)
+//   soak [-v] [UPDATES]   (default 200; chipsim and config/ are taken from
+//                          beside this program; -v keeps the sessions' output)
 #include "app/Config.h"
 #include "cli/CliSession.h"
 #include "tests/support/Process.h"
@@ -29,7 +29,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr size_t kImageSize = 16384;
+constexpr size_t kImageSize = 8192;
+// The host pauses after every piece of loader and image it writes, as the
+// chip needs: a small loader keeps the updates short.
+constexpr size_t kLoaderSize = 1024;
 const std::string kBase = "0x10000";
 
 struct Figures {
@@ -75,12 +78,12 @@ const std::vector<Kind> kCycle = {
 
 class CSoak {
 public:
-  explicit CSoak(int updates) : m_updates(updates) {
+  CSoak(int updates, bool verbose) : m_updates(updates), m_verbose(verbose) {
     const std::string bin = ExecutableDirectory();
     m_chipsim = bin + "chipsim";
     std::filesystem::create_directory(m_dir.File("config"));
-    for (const char* f : {"cfg.ini", "boot.bin", "flash.bin"})
-      std::filesystem::copy_file(bin + "config/" + f, m_dir.File("config/") + f);
+    for (const char* f : {"cfg.ini", "boot.bin"}) std::filesystem::copy_file(bin + "config/" + f, m_dir.File("config/") + f);
+    m_dir.WriteBytes("config/flash.bin", std::vector<uint8_t>(kLoaderSize, 0x5A));
     m_image.resize(kImageSize);
     for (size_t i = 0; i < m_image.size(); ++i) m_image[i] = static_cast<uint8_t>(i * 7 + i / 251);
     m_dir.WriteBytes("image.bin", m_image);
@@ -108,7 +111,7 @@ public:
 private:
   std::unique_ptr<CChildProcess> StartSim(std::vector<std::string> faults, const std::string& name) {
     std::vector<std::string> args{m_chipsim, "--flash-file", m_dir.File(name + ".flash"), "--flash-size", "1048576",
-                                  "--config", m_dir.File("config"), "--repeat", "20", "--end-idle", "50"};
+                                  "--config", m_dir.File("config"), "--repeat", "20", "--end-idle", "200"};
     args.insert(args.end(), faults.begin(), faults.end());
     auto sim = std::make_unique<CChildProcess>(args, m_dir.File(name + ".out"), m_dir.File(name + ".err"));
     m_device = sim->FirstLine(5s);
@@ -124,6 +127,7 @@ private:
   void Quiet() {
     std::fflush(nullptr);
     m_out = ::dup(STDOUT_FILENO);
+    if (m_verbose) return;
     const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     ::dup2(null, STDOUT_FILENO);
     ::dup2(null, STDERR_FILENO);
@@ -135,7 +139,7 @@ private:
     std::string device = m_device;
     if (!kind.faults.empty()) {
       const std::string mainDevice = m_device;
-      faulty = StartSim(kind.faults, "fault");
+      faulty = StartSim(kind.faults, "fault" + std::to_string(m_done));  // fresh files: no stale device path
       device = m_device;
       m_device = mainDevice;
       if (!faulty) {
@@ -181,6 +185,7 @@ private:
   }
 
   int m_updates;
+  bool m_verbose;
   TempDir m_dir;
   std::string m_chipsim;
   std::vector<uint8_t> m_image;
@@ -194,11 +199,13 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int updates = argc > 1 ? std::atoi(argv[1]) : 200;
+  const bool verbose = argc > 1 && std::string(argv[1]) == "-v";
+  const int first = verbose ? 2 : 1;
+  const int updates = argc > first ? std::atoi(argv[first]) : 200;
   if (updates <= 0) {
-    std::fprintf(stderr, "usage: soak [UPDATES]\n");
+    std::fprintf(stderr, "usage: soak [-v] [UPDATES]\n");
     return 2;
   }
-  CSoak soak(updates);
+  CSoak soak(updates, verbose);
   return soak.Run();
 }
