@@ -1,122 +1,16 @@
 // tqupdate: the command line of TqUpdater.
-#include "cli/CliOutput.h"
+#include "cli/CliArgs.h"
 #include "cli/CliBoards.h"
+#include "cli/CliOutput.h"
 #include "cli/CliSession.h"
 #include "cli/InterruptWatch.h"
-#include "app/DumpApp.h"
 
-#include <CLI/CLI.hpp>
-
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <utility>
-#include <vector>
-
-namespace {
-
-void AddOptions(CLI::App& app, CliOptions& o) {
-  app.add_option("-c,--config", o.configDir, "folder with cfg.ini, boot.bin and flash.bin (default: see CONFIGURATION)");
-  app.add_option("-p,--port", o.ports,
-                 "a device path (/dev/ttyUSB0) or COMn / n (default: the remembered Port + 1); repeat it or give a "
-                 "comma list to run the command on several boards at once")
-      ->delimiter(',')
-      ->allow_extra_args(false)
-      ->type_name("PORT");
-  app.add_flag("--loop", o.loop,
-               "station mode: after each board, wait on its port for the next one, until Ctrl-C");
-  app.add_option("--report", o.reportFile, "append one JSON record per board run to FILE (JSON Lines)")
-      ->type_name("FILE");
-  app.add_option("-b,--baud", o.baud, "line speed of the boot stages (default: the remembered BaudRate entry)");
-  app.add_option("--chip", o.chip, "chip model: list position or name");
-  app.add_option("--ram-type", o.ramType, "RAM type: list position or entry text");
-  app.add_option("--ram-size", o.ramSize, "RAM size: list position or entry text");
-  app.add_option("--xtal", o.xtal,
-                 "crystal: list position or entry text; also chooses the baud entry at its position, unless -b");
-  app.add_option("--flash-type", o.flashType, "flash or spi-flash");
-  app.add_option("--flash-model", o.flashModel, "flash model: list position or name");
-  app.add_option("--timeout", o.timeoutSeconds, "give up when the update has made no progress for this long: no new stage, acknowledged chunk, tick or dump data; the chip's console text does not count (0: wait for ever)")
-      ->default_val(60)
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            // Finite and at most about 11 days, so the deadline arithmetic cannot overflow.
-            char* end = nullptr;
-            const double v = std::strtod(text.c_str(), &end);
-            if (end == text.c_str() || *end != '\0' || !std::isfinite(v) || v < 0 || v > 1e6)
-              return "must be a number of seconds from 0 to 1000000";
-            return {};
-          },
-          "SECONDS"));
-  app.add_flag("-q,--quiet", o.quiet, "no progress bar and no console echo");
-  app.add_option("--log", o.logFile, "also append every log line, with a time stamp, to FILE");
-}
-
-// The subcommands, each with the command it stands for.
-std::vector<std::pair<CLI::App*, CliCommand>> AddCommands(CLI::App& app, CliOptions& o) {
-  auto* program = app.add_subcommand("program", "send IMAGE, erase and program it at BASE");
-  program->add_option("BASE", o.base, "flash address")->required();
-  program->add_option("IMAGE", o.image, "application image")->required();
-  program->add_flag("--verify,!--no-verify", o.verify,
-                    "read the range back in the same session and compare (the default; --no-verify skips it)");
-  auto* erase = app.add_subcommand("erase", "erase LENGTH bytes at BASE");
-  erase->add_option("BASE", o.base)->required();
-  erase->add_option("LENGTH", o.length)->required();
-  auto* dump = app.add_subcommand("dump", "read LENGTH bytes of flash at BASE into FILE");
-  dump->add_option("BASE", o.base)->required();
-  dump->add_option("LENGTH", o.length)->required();
-  dump->add_option("FILE", o.dumpFile)->required();
-  auto* batch = app.add_subcommand("batch", "run the Bat list of cfg.ini");
-  auto* ports = app.add_subcommand("ports", "list this machine's serial ports");
-  for (auto* sub : app.get_subcommands({})) sub->fallthrough();
-  return {{program, CliCommand::Program},
-          {erase, CliCommand::Erase},
-          {dump, CliCommand::Dump},
-          {batch, CliCommand::Batch},
-          {ports, CliCommand::Ports}};
-}
-
-}  // namespace
+#include <iostream>
 
 int main(int argc, char** argv) {
   OpenStandardDescriptors();
-  CLI::App app{"Brings a set-top-box decoder chip up from its boot ROM over a serial line and programs, "
-               "erases or dumps its flash.",
-               "tqupdate"};
-  app.set_version_flag("--version", std::string("tqupdate " TQ_VERSION " (") + APP_VERSION_BANNER + ")");
-  app.footer(
-      "BASE and LENGTH: decimal or 0x-hexadecimal, 32 bits.\n"
-      "CONFIGURATION: cfg.ini, boot.bin and flash.bin come from -c DIR; else from config/ beside the\n"
-      "executable when it holds cfg.ini; else from $XDG_CONFIG_HOME/tqupdater (~/.config/tqupdater),\n"
-      "made on first use from the installed defaults in <prefix>/share/tqupdater/config.\n"
-      "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"
-      "Exit status: 0 done; 1 the update failed; 2 bad usage or configuration; 3 the port could not be\n"
-      "opened; 4 no progress within --timeout; 130 interrupted.\n"
-      "SEVERAL PORTS: the command runs on every board at once; log lines start with the board's name\n"
-      "(/dev/ttyUSB0 -> ttyUSB0, /dev/pts/3 -> pts-3, 3 -> COM3) and a table ends the run. A dump needs\n"
-      "{port} in FILE (replaced by the name), and with --loop also {n} (the board's number on its port).\n"
-      "The exit status is 0 when every board succeeded, else that of the first failed board in the order\n"
-      "the ports were given; 130 after Ctrl-C, which lets each board finish its block in flight. --loop\n"
-      "ends only with Ctrl-C (130) or when the plan is refused.");
-  app.require_subcommand(1);
-  app.fallthrough();
-
   CliOptions o;
-  AddOptions(app, o);
-  const auto commands = AddCommands(app, o);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return ExitStatus(RefusedRun(CliRefusal::BadOption));
-  }
-  for (const auto& [sub, command] : commands)
-    if (sub->parsed()) o.command = command;
+  if (auto status = ParseCliArguments(argc, argv, o, std::cout, std::cerr)) return *status;
   IgnoreBrokenPipe();
   if (o.command == CliCommand::Ports) return RunPortsCommand();
   if (WantsBoardRunner(o)) return RunBoards(o);

@@ -1,3 +1,13 @@
+# tq_label_target(LABEL TARGET)
+# Adds a test executable to the build target tq_tests_<label>, so that one
+# area's tests can be built alone (the sanitizer builds build only some areas).
+function(tq_label_target label name)
+  if(NOT TARGET tq_tests_${label})
+    add_custom_target(tq_tests_${label})
+  endif()
+  add_dependencies(tq_tests_${label} ${name})
+endfunction()
+
 # tq_add_test(NAME LABEL SOURCES... [LIBS ...])
 # Builds one GoogleTest executable and registers each of its tests with CTest,
 # labelled by area so that `ctest -L <area>` runs one area.
@@ -11,4 +21,5 @@ function(tq_add_test name label)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${name} PRIVATE TQ_BIN_DIR="${TQ_BIN_DIR}" TQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
+  tq_label_target(${label} ${name})
 endfunction()

@@ -5,6 +5,8 @@ set -euo pipefail
 # box's OK button); the window's screenshot script needs an X server.
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev help2man desktop-file-utils libssl-dev
   qt6-base-dev fonts-dejavu-core fonts-wqy-microhei xvfb xauth imagemagick
+  # clang-14 with its sanitizer runtimes and libFuzzer builds the fuzz targets.
+  clang-14 libclang-rt-14-dev libfuzzer-14-dev
   # The Windows build of the command line and its tests under wine; GoogleTest
   # is built from Debian's sources (googletest) for the cross compiler.
   g++-mingw-w64-x86-64-posix wine wine64 googletest)

@@ -138,6 +138,9 @@ void CUpdateEngine::HandleByte(uint8_t byte) {
 
 void CUpdateEngine::OnNak() {
   if (m_nNakCount >= kNakLimit) {
+    // The next row counts from one again, as the time-outs do: without this,
+    // every further 'Y' would end the update that has just ended once more.
+    m_nNakCount = 0;
     Log("\nRetry Failed");
     EndUpdate(UpdateOutcome::RetryFailed);
     return;

@@ -48,6 +48,19 @@ TEST_F(RetryTest, NegativeAcknowledgesCountOnlyInARow) {
   EXPECT_EQ(engine.Stage(), STAGE_IDLE);
 }
 
+TEST_F(RetryTest, NegativeAcknowledgesAfterTheLimitEndNothingUntilTheNextTenth) {
+  engine.OnUpdateStart(BaseSettings(ACT_ERASE));
+  Feed(std::string(10, 'Y'));  // one read: the update ends at the tenth
+  ASSERT_EQ(observer.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::RetryFailed});
+  Clear();
+  // The chip goes on refusing: a new row counts from one, with no second end.
+  Feed(std::string(9, 'Y'));
+  EXPECT_FALSE(Ended());
+  EXPECT_TRUE(observer.outcomes.empty());
+  EXPECT_EQ(view.logs.front(), "\ncheck error 1 time");
+  EXPECT_TRUE(port.writes.empty());
+}
+
 TEST_F(RetryTest, SilentChipGetsTheChunkTenTimes) {
   RunToFirstChunk();
   for (int i = 1; i <= 9; ++i) AckTimeout();
