@@ -1,11 +1,11 @@
 #include "cli/CliBoardConsole.h"
+#include "cli/CliJsonReport.h"
 #include "cli/CliOutput.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -15,24 +15,6 @@ constexpr auto kHoldLimit = std::chrono::seconds(1);
 constexpr size_t kConsoleLineLimit = 120;
 constexpr int kBarWidth = 20;
 
-std::string Trimmed(const std::string& text) {
-  size_t b = 0, e = text.size();
-  while (b < e && (text[b] == '\n' || text[b] == '\r')) ++b;
-  while (e > b && (text[e - 1] == '\n' || text[e - 1] == '\r')) --e;
-  return text.substr(b, e - b);
-}
-
-std::string TimeStamp() {
-  timeval tv{};
-  ::gettimeofday(&tv, nullptr);
-  tm local{};
-  ::localtime_r(&tv.tv_sec, &local);
-  char stamp[64];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  char out[100];
-  std::snprintf(out, sizeof out, "%s.%03ld", stamp, static_cast<long>(tv.tv_usec / 1000));
-  return out;
-}
 
 std::string Bar(int32_t percent) {
   const int filled = std::clamp(percent * kBarWidth / 100, 0, kBarWidth);
@@ -75,8 +57,7 @@ std::string EndedBar(const PhaseFigures& f) {
 CBoardConsole::CBoardConsole(std::vector<std::string> names, Mode mode) : m_mode(mode) {
   for (auto& n : names) m_slots.push_back(Slot{std::move(n), {}, {}, {}, {}, {}, false});
   if (m_mode.quiet) m_mode.live = false;
-  winsize ws{};
-  if (m_mode.live && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20) m_width = ws.ws_col;
+  if (const int columns = StderrTerminalColumns(); m_mode.live && columns > 20) m_width = columns;
 }
 
 CBoardConsole::~CBoardConsole() {
@@ -96,11 +77,11 @@ std::string CBoardConsole::Prefix(size_t board) const {
 }
 
 void CBoardConsole::LogLine(size_t board, const std::string& text) {
-  const std::string line = Trimmed(text);
+  const std::string line = LogLineText(text);
   const auto now = Clock::now();
   std::lock_guard lock(m_mutex);
   if (m_log) {
-    std::fprintf(m_log, "%s %s%s\n", TimeStamp().c_str(), Prefix(board).c_str(), line.c_str());
+    std::fprintf(m_log, "%s %s%s\n", LogTimeStamp().c_str(), Prefix(board).c_str(), line.c_str());
     std::fflush(m_log);
   }
   if (line.empty()) return;

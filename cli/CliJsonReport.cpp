@@ -1,6 +1,6 @@
 #include "cli/CliJsonReport.h"
 
-#include <openssl/evp.h>
+#include "core/platform/HostFiles.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -29,15 +29,6 @@ std::string OrNull(const std::optional<T>& v) {
   return v ? std::to_string(*v) : "null";
 }
 
-std::string Hex(const unsigned char* digest, unsigned int size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < size; ++i) {
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 0xF];
-  }
-  return hex;
-}
 
 std::string StringOrNull(const std::string& s) { return s.empty() ? "null" : JsonString(s); }
 
@@ -100,7 +91,7 @@ std::string Iso8601Utc(std::chrono::system_clock::time_point when) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
   const time_t seconds = static_cast<time_t>(ms / 1000);
   tm utc{};
-  ::gmtime_r(&seconds, &utc);
+  host::UtcTime(seconds, utc);
   char text[40];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
   char out[48];
@@ -161,59 +152,12 @@ std::string RecordLine(const BoardRecord& r) {
   return line + "}\n";
 }
 
-std::string Sha256Hex(const uint8_t* data, size_t length) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  if (EVP_Digest(data, length, digest, &size, EVP_sha256(), nullptr) != 1) return {};
-  return Hex(digest, size);
-}
-
-std::optional<std::string> Sha256OfFile(const std::string& path, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return std::nullopt;
+std::string HexDigest(const unsigned char* digest, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (size_t i = 0; i < size; ++i) {
+    hex += kDigits[digest[i] >> 4];
+    hex += kDigits[digest[i] & 0xF];
   }
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
-  uint8_t buffer[65536];
-  ssize_t n = 0;
-  while (ok && (n = ::read(fd, buffer, sizeof buffer)) > 0) ok = EVP_DigestUpdate(ctx.get(), buffer, static_cast<size_t>(n)) == 1;
-  if (n < 0) error = std::strerror(errno);
-  ::close(fd);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int size = 0;
-  if (!ok || n < 0 || EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1) return std::nullopt;
-  return Hex(digest, size);
-}
-
-CRecordFile::~CRecordFile() {
-  if (m_fd >= 0) ::close(m_fd);
-}
-
-bool CRecordFile::Open(const std::string& path, std::string& error) {
-  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-  if (m_fd < 0) error = std::strerror(errno);
-  return m_fd >= 0;
-}
-
-bool CRecordFile::Append(const std::string& line, std::string& error) {
-  std::lock_guard lock(m_mutex);
-  if (m_fd < 0) {
-    error = "no report file";
-    return false;
-  }
-  ssize_t n = -1;
-  do {
-    n = ::write(m_fd, line.data(), line.size());
-  } while (n < 0 && errno == EINTR);
-  if (n != static_cast<ssize_t>(line.size())) {
-    error = n < 0 ? std::strerror(errno) : "short write";
-    return false;
-  }
-  if (::fsync(m_fd) != 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  return true;
+  return hex;
 }

@@ -15,18 +15,6 @@ constexpr const char* kClearLine = "\r\033[K";
 constexpr const char* kLineUp = "\033[A";
 }  // namespace
 
-void OpenStandardDescriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-    // The lowest free number is taken: this one, as those below are open.
-    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (opened >= 0 && opened != fd) {
-      ::dup2(opened, fd);
-      ::close(opened);
-    }
-  }
-}
-
 CCliOutput::CCliOutput(bool quiet, bool progressBar, bool escapeConsole)
     : m_quiet(quiet), m_progressBar(progressBar && !quiet), m_escapeConsole(escapeConsole) {}
 
@@ -36,32 +24,8 @@ CCliOutput::~CCliOutput() {
 }
 
 bool CCliOutput::OpenLogFile(const std::string& path, std::string& error) {
-  // Only a regular file: a FIFO would block until a reader came, and a
-  // terminal or device is no log. Opened without waiting and never
-  // inherited by a program started later.
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    error = "not a regular file";
-    return false;
-  }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = "not a regular file";
-    ::close(fd);
-    return false;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  m_log = ::fdopen(fd, "a");
-  if (!m_log) {
-    error = std::strerror(errno);
-    ::close(fd);
-    return false;
-  }
-  return true;
+  m_log = OpenLogForAppend(path, error);
+  return m_log != nullptr;
 }
 
 void CCliOutput::HideBarLocked() {
@@ -86,19 +50,10 @@ void CCliOutput::EndConsoleLineLocked() {
 }
 
 void CCliOutput::LogLine(const std::string& text) {
-  size_t b = 0, e = text.size();
-  while (b < e && (text[b] == '\n' || text[b] == '\r')) ++b;
-  while (e > b && (text[e - 1] == '\n' || text[e - 1] == '\r')) --e;
-  const std::string line = text.substr(b, e - b);
+  const std::string line = LogLineText(text);
   std::lock_guard lock(m_mutex);
   if (m_log) {
-    timeval tv{};
-    ::gettimeofday(&tv, nullptr);
-    tm local{};
-    host::LocalTime(static_cast<std::time_t>(tv.tv_sec), local);
-    char stamp[64];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::fprintf(m_log, "%s.%03ld %s\n", stamp, static_cast<long>(tv.tv_usec / 1000), line.c_str());
+    std::fprintf(m_log, "%s %s\n", LogTimeStamp().c_str(), line.c_str());
     std::fflush(m_log);
   }
   if (line.empty()) return;
@@ -129,6 +84,26 @@ void CCliOutput::ConsoleChar(char ch) {
     return;
   }
   for (char c : TerminalSafeText(ch)) PutConsoleLocked(c);
+}
+
+std::string LogLineText(const std::string& text) {
+  size_t b = 0, e = text.size();
+  while (b < e && (text[b] == '\n' || text[b] == '\r')) ++b;
+  while (e > b && (text[e - 1] == '\n' || text[e - 1] == '\r')) --e;
+  return text.substr(b, e - b);
+}
+
+std::string LogTimeStamp() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  host::LocalTime(system_clock::to_time_t(now), local);
+  char stamp[64];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  char out[80];
+  std::snprintf(out, sizeof out, "%s.%03ld", stamp, static_cast<long>(ms));
+  return out;
 }
 
 std::string TerminalSafeText(char ch) {

@@ -167,7 +167,7 @@ std::optional<PlanRefusal> CheckDumpFile(const std::string& path) {
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
     return unwritable("not a regular file");
   if (!std::filesystem::is_directory(folder, ec)) return unwritable("no such folder");
-  if (::access(folder.c_str(), W_OK) != 0 || (std::filesystem::exists(status) && ::access(p.c_str(), W_OK) != 0))
+  if (::access(folder.string().c_str(), W_OK) != 0 || (std::filesystem::exists(status) && ::access(p.string().c_str(), W_OK) != 0))
     return unwritable("permission denied");
   return std::nullopt;
 }

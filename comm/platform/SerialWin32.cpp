@@ -128,6 +128,14 @@ bool PurgeDevice(PortHandle h, bool input, bool output) {
   return P(h)->Purge(input, output);
 }
 
+bool OutputPending(PortHandle h, size_t& bytes) {
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!::ClearCommError(P(h)->Handle(), &errors, &stat)) return false;
+  bytes = stat.cbOutQue;
+  return true;
+}
+
 bool GetLine(PortHandle h, LineSettings& out) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
@@ -181,9 +189,10 @@ void CPortWaiter::Wake() { ::SetEvent(reinterpret_cast<HANDLE>(m_hWake)); }
 
 void CPortWaiter::Reset() { ::ResetEvent(reinterpret_cast<HANDLE>(m_hWake)); }
 
-uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int& err) {
+uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs) {
   err = 0;
   const HANDLE wake = reinterpret_cast<HANDLE>(m_hWake);
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
     HANDLE events[3] = {wake, nullptr, nullptr};
     DWORD count = 1;
@@ -196,11 +205,18 @@ uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int&
     if (ready != 0) return ready;
     // Sleeps until woken or until the read or the write completes; a read
     // that ended empty after the idle time starts again in the next Poll.
-    const DWORD rc = ::WaitForMultipleObjects(count, events, FALSE, INFINITE);
+    DWORD waitMs = INFINITE;
+    if (timeoutMs >= 0) {
+      const ULONGLONG now = ::GetTickCount64();
+      if (now >= deadline) return 0;
+      waitMs = static_cast<DWORD>(deadline - now);
+    }
+    const DWORD rc = ::WaitForMultipleObjects(count, events, FALSE, waitMs);
     if (rc == WAIT_FAILED) {
       err = EIO;
       return kFailed;
     }
+    if (rc == WAIT_TIMEOUT) return 0;
   }
 }
 

@@ -129,4 +129,6 @@ std::filesystem::path ExecutablePath() {
 
 bool LocalTime(std::time_t t, std::tm& out) { return ::localtime_r(&t, &out) != nullptr; }
 
+bool UtcTime(std::time_t t, std::tm& out) { return ::gmtime_r(&t, &out) != nullptr; }
+
 }  // namespace host

@@ -152,4 +152,6 @@ std::filesystem::path ExecutablePath() {
 
 bool LocalTime(std::time_t t, std::tm& out) { return ::localtime_s(&out, &t) == 0; }
 
+bool UtcTime(std::time_t t, std::tm& out) { return ::gmtime_s(&out, &t) == 0; }
+
 }  // namespace host

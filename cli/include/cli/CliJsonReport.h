@@ -46,9 +46,16 @@ std::optional<std::string> VerifyWord(const CliFacts& facts);
 // The record as one line of JSON, ending in '\n'.
 std::string RecordLine(const BoardRecord& record);
 
-// SHA-256 of bytes and of a whole file, as lower-case hexadecimal.
+// Bytes as lower-case hexadecimal.
+std::string HexDigest(const unsigned char* digest, size_t size);
+
+// SHA-256 of bytes and of a whole file, as lower-case hexadecimal (one
+// source file per platform: cli/platform/ReportFile*.cpp).
 std::string Sha256Hex(const uint8_t* data, size_t length);
 std::optional<std::string> Sha256OfFile(const std::string& path, std::string& error);
+
+// The width of the terminal on stderr in columns; 0 when it is none or unknown.
+int StderrTerminalColumns();
 
 class CRecordFile {
 public:

@@ -25,6 +25,18 @@
 // take the number and receive what is meant for stdout or stderr.
 void OpenStandardDescriptors();
 
+// Opens FILE for appending log lines: only a regular file (a FIFO would
+// block until a reader came; a terminal or device is no log), without
+// waiting, never inherited by a program started later. Null with the reason.
+FILE* OpenLogForAppend(const std::string& path, std::string& error);
+
+// A log line as it is printed: the line breaks around it taken off.
+std::string LogLineText(const std::string& text);
+
+// Local time with milliseconds, "2026-12-07 11:02:26.123", before each line
+// of a --log file.
+std::string LogTimeStamp();
+
 // How a byte of the chip's console text is shown on a terminal, where its
 // control bytes (escape sequences above all) must not act: printable text,
 // line feeds and tabs as they are, carriage returns dropped, anything else

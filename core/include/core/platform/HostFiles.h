@@ -40,4 +40,7 @@ std::filesystem::path ExecutablePath();
 // `t` as local time; false when it cannot be represented.
 bool LocalTime(std::time_t t, std::tm& out);
 
+// `t` as UTC; false when it cannot be represented.
+bool UtcTime(std::time_t t, std::tm& out);
+
 }  // namespace host

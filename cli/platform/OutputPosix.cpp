@@ -1,0 +1,114 @@
+// POSIX: the standard descriptors, the log file, the report's SHA-256
+// (OpenSSL's libcrypto) and its append-only file, the terminal's width.
+#include "cli/CliJsonReport.h"
+#include "cli/CliOutput.h"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+std::string Sha256Hex(const uint8_t* data, size_t length) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(data, length, digest, &size, EVP_sha256(), nullptr) != 1) return {};
+  return HexDigest(digest, size);
+}
+
+std::optional<std::string> Sha256OfFile(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return std::nullopt;
+  }
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  bool ok = ctx && EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) == 1;
+  uint8_t buffer[65536];
+  ssize_t n = 0;
+  while (ok && (n = ::read(fd, buffer, sizeof buffer)) > 0) ok = EVP_DigestUpdate(ctx.get(), buffer, static_cast<size_t>(n)) == 1;
+  if (n < 0) error = std::strerror(errno);
+  ::close(fd);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!ok || n < 0 || EVP_DigestFinal_ex(ctx.get(), digest, &size) != 1) return std::nullopt;
+  return HexDigest(digest, size);
+}
+
+CRecordFile::~CRecordFile() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+bool CRecordFile::Open(const std::string& path, std::string& error) {
+  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
+  if (m_fd < 0) error = std::strerror(errno);
+  return m_fd >= 0;
+}
+
+bool CRecordFile::Append(const std::string& line, std::string& error) {
+  std::lock_guard lock(m_mutex);
+  if (m_fd < 0) {
+    error = "no report file";
+    return false;
+  }
+  ssize_t n = -1;
+  do {
+    n = ::write(m_fd, line.data(), line.size());
+  } while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(line.size())) {
+    error = n < 0 ? std::strerror(errno) : "short write";
+    return false;
+  }
+  if (::fsync(m_fd) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+int StderrTerminalColumns() {
+  winsize ws{};
+  return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 ? ws.ws_col : 0;
+}
+
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free number is taken: this one, as those below are open.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
+}
+
+FILE* OpenLogForAppend(const std::string& path, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    return nullptr;
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    ::close(fd);
+    return nullptr;
+  }
+  // Writes block as usual once the file is known to be a regular one.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* log = ::fdopen(fd, "a");
+  if (!log) {
+    error = std::strerror(errno);
+    ::close(fd);
+  }
+  return log;
+}
