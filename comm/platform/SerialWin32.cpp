@@ -16,16 +16,6 @@
 
 namespace serial {
 
-uint32_t LineErrorFlags(const LineErrorCounts& before, const LineErrorCounts& after) {
-  uint32_t flags = 0;
-  if (after.bufOverrun != before.bufOverrun) flags |= CE_RXOVER;
-  if (after.overrun != before.overrun) flags |= CE_OVERRUN;
-  if (after.parity != before.parity) flags |= CE_RXPARITY;
-  if (after.frame != before.frame) flags |= CE_FRAME;
-  if (after.brk != before.brk) flags |= CE_BREAK;
-  return flags;
-}
-
 namespace {
 
 using win32::Port;

@@ -4,7 +4,7 @@
 
 #include "comm/MsgThread.h"
 #include "core/Messages.h"
-#include "tests/comm/PtyPair.h"
+#include "tests/comm/PortFixture.h"
 #include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
@@ -17,26 +17,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class ComPortFailureTest : public ::testing::Test {
+class ComPortFailureTest : public CPortFixture {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(m_pty.Valid());
-    m_queue = std::make_shared<CMessageQueue>();
-    m_id = RegisterMessageQueue(m_queue);
-    m_port.SetNotifyThreadId(m_id);
-    m_port.SetPortName(m_pty.SlavePath(), 5);
-    ASSERT_TRUE(m_port.OpenPort() && m_port.SetupPort() && m_port.ApplySettingsText("115200,N,8,1"));
-  }
-  void TearDown() override {
-    m_port.ClosePort();
-    UnregisterMessageQueue(m_id);
-  }
-  std::optional<ThreadMessage> WaitFor(uint32_t message, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    ThreadMessage msg;
-    while (m_queue->GetUntil(msg, deadline))
-      if (msg.message == message) return msg;
-    return std::nullopt;
+    CPortFixture::SetUp();
+    ASSERT_TRUE(OpenConfigured());
   }
   // Writes until the driver is full and a little of the last write stays
   // queued: the terminal layer may find room again a moment after it said
@@ -57,10 +42,6 @@ protected:
     }
   }
 
-  CPtyPair m_pty;
-  std::shared_ptr<CMessageQueue> m_queue;
-  uint32_t m_id = 0;
-  CComPort m_port;
 };
 
 TEST_F(ComPortFailureTest, OutputThatStopsMovingEndsAsPortLost) {

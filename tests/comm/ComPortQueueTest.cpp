@@ -4,7 +4,7 @@
 
 #include "core/Messages.h"
 #include "comm/MsgThread.h"
-#include "tests/comm/PtyPair.h"
+#include "tests/comm/PortFixture.h"
 #include "tests/support/Bytes.h"
 
 #include <gtest/gtest.h>
@@ -15,32 +15,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class ComPortQueueTest : public ::testing::Test {
+class ComPortQueueTest : public CPortFixture {
 protected:
   void SetUp() override {
-    ASSERT_TRUE(m_pty.Valid());
-    m_queue = std::make_shared<CMessageQueue>();
-    m_id = RegisterMessageQueue(m_queue);
-    m_port.SetNotifyThreadId(m_id);
-    m_port.SetPortName(m_pty.SlavePath(), 5);
-    ASSERT_TRUE(m_port.OpenPort() && m_port.SetupPort() && m_port.ApplySettingsText("115200,N,8,1"));
+    CPortFixture::SetUp();
+    ASSERT_TRUE(OpenConfigured());
   }
-  void TearDown() override {
-    m_port.ClosePort();
-    UnregisterMessageQueue(m_id);
-  }
-  bool WaitFor(uint32_t message, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    ThreadMessage msg;
-    while (m_queue->GetUntil(msg, deadline))
-      if (msg.message == message) return true;
-    return false;
-  }
-
-  CPtyPair m_pty;
-  std::shared_ptr<CMessageQueue> m_queue;
-  uint32_t m_id = 0;
-  CComPort m_port;
 };
 
 TEST_F(ComPortQueueTest, OutputQueuedCountsWhatHasNotLeftUntilTheFarEndTakesIt) {
@@ -51,7 +31,7 @@ TEST_F(ComPortQueueTest, OutputQueuedCountsWhatHasNotLeftUntilTheFarEndTakesIt) 
   EXPECT_GT(m_port.OutputQueued(), 0u);
   EXPECT_LE(m_port.OutputQueued(), data.size());
   EXPECT_EQ(m_pty.Receive(data.size(), 10s).size(), data.size());
-  EXPECT_TRUE(WaitFor(WM_COMM_TXEMPTY));
+  EXPECT_TRUE(WaitFor(WM_COMM_TXEMPTY, 5s));
   EXPECT_EQ(m_port.OutputQueued(), 0u);
   m_port.ClosePort();
   EXPECT_EQ(m_port.OutputQueued(), 0u);

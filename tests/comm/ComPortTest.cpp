@@ -2,7 +2,7 @@
 
 #include "core/Messages.h"
 #include "comm/MsgThread.h"
-#include "tests/comm/PtyPair.h"
+#include "tests/comm/PortFixture.h"
 #include "tests/support/Bytes.h"
 #include "tests/support/TempDir.h"
 
@@ -21,41 +21,14 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class ComPortTest : public ::testing::Test {
+class ComPortTest : public CPortFixture {
 protected:
-  void SetUp() override {
-    ASSERT_TRUE(m_pty.Valid());
-    m_queue = std::make_shared<CMessageQueue>();
-    m_id = RegisterMessageQueue(m_queue);
-    m_port.SetNotifyThreadId(m_id);
-    m_port.SetPortName(m_pty.SlavePath(), 5);
-  }
-  void TearDown() override {
-    m_port.ClosePort();
-    UnregisterMessageQueue(m_id);
-  }
-
-  // The next notification of that kind, skipping others.
-  std::optional<ThreadMessage> WaitFor(uint32_t message, std::chrono::milliseconds limit = 3s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    ThreadMessage msg;
-    while (m_queue->GetUntil(msg, deadline)) {
-      if (msg.message == message) return msg;
-    }
-    return std::nullopt;
-  }
   // How many notifications of that kind arrive within the time.
   int CountFor(uint32_t message, std::chrono::milliseconds span) {
     int n = 0;
     while (WaitFor(message, span)) ++n;
     return n;
   }
-  bool OpenConfigured() { return m_port.OpenPort() && m_port.SetupPort() && m_port.ApplySettingsText("115200,N,8,1"); }
-
-  CPtyPair m_pty;
-  std::shared_ptr<CMessageQueue> m_queue;
-  uint32_t m_id = 0;
-  CComPort m_port;
 };
 
 TEST_F(ComPortTest, OpensExclusivelyClosesTwiceAndReopens) {
