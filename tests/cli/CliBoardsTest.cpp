@@ -1,5 +1,6 @@
 // tqupdate over several simulated boards at once, and as a station that
 // updates board after board on one port, with its JSON Lines report.
+#include "tests/cli/CliFixture.h"
 #include "tests/support/Json.h"
 #include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
@@ -9,29 +10,9 @@
 #include <filesystem>
 #include <sstream>
 
-using namespace std::chrono_literals;
-namespace fs = std::filesystem;
-
 namespace {
 
-const std::string kBin = TQ_BIN_DIR;
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
-std::vector<uint8_t> Image(size_t n, uint32_t seed) {
-  std::vector<uint8_t> v(n);
-  uint32_t x = seed;
-  for (auto& b : v) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
-  return v;
-}
+using namespace clitest;
 
 // "/dev/pts/7" -> "pts-7", the board's name in the output and in {port}.
 std::string NameOf(const std::string& device) {
