@@ -2,7 +2,8 @@
 // line: a run ends in success only when the act was really done.
 #include "tests/cli/CliFixture.h"
 
-#include <regex>
+#include <optional>
+
 
 namespace {
 
@@ -11,6 +12,22 @@ using namespace clitest;
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Finds `pattern` in `text`, where "{N}" in the pattern stands for a decimal
+// number; returns that number as written ("" when the pattern has none), or
+// nothing when the pattern is not there.
+std::optional<std::string> Find(const std::string& text, const std::string& pattern) {
+  const size_t hole = pattern.find("{N}");
+  if (hole == std::string::npos) return Has(text, pattern) ? std::optional<std::string>("") : std::nullopt;
+  const std::string before = pattern.substr(0, hole), after = pattern.substr(hole + 3);
+  for (size_t at = text.find(before); at != std::string::npos; at = text.find(before, at + 1)) {
+    size_t end = at + before.size();
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    const std::string number = text.substr(at + before.size(), end - at - before.size());
+    if (!number.empty() && text.compare(end, after.size(), after) == 0) return number;
+  }
+  return std::nullopt;
+}
 
 TEST_F(CliTest, RefusedDumpCommandIsSentAgain) {
   // The chip answers the dump command with a lone 'Y' and waits for it again.
@@ -28,7 +45,7 @@ struct ResetCase {
   std::vector<std::string> sim;
   std::vector<std::string> command;  // "IMAGE" and "FILE" stand for paths in the test's folder
   const char* okLine;                // the success line of the act, which must not come
-  const char* line;                  // what the log says instead
+  const char* line;                  // what the log says instead; {N}: a number
 };
 
 void PrintTo(const ResetCase& c, std::ostream* os) { *os << c.name; }
@@ -44,13 +61,13 @@ TEST_P(ChipResetTest, EndsAsFailedAndSaysHowFarTheActGot) {
   ASSERT_EQ(Run(args, 90s), 1) << Report();
   const std::string out = host->Out();
   EXPECT_FALSE(Has(out, c.okLine) || Has(out, "compelete.")) << Report();
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(out, m, std::regex(c.line))) << Report();
-  if (c.command[0] != "dump" || m[1].str() == "0") return;
+  const auto stoppedAt = Find(out, c.line);
+  ASSERT_TRUE(stoppedAt.has_value()) << Report();
+  if (c.command[0] != "dump" || stoppedAt->empty()) return;
   // What came before the chip stopped is kept beside the file, and the log says where.
   const auto held = fs::file_size(dir.File("d.bin.part"));
-  EXPECT_EQ(std::to_string(held), m[1].str());
-  EXPECT_TRUE(Has(out, "holds " + m[1].str() + " of 65536 bytes")) << Report();
+  EXPECT_EQ(std::to_string(held), *stoppedAt);
+  EXPECT_TRUE(Has(out, "holds " + *stoppedAt + " of 65536 bytes")) << Report();
   EXPECT_FALSE(fs::exists(dir.File("d.bin")));
 }
 
@@ -58,15 +75,15 @@ INSTANTIATE_TEST_SUITE_P(
     Acts, ChipResetTest,
     ::testing::Values(
         ResetCase{"Erase", {"--silent", "erase:1", "--hang-idle", "2000"}, {"erase", "0", "65536"}, "erase ok.",
-                  "erase ended after 0 of 16 blocks\\."},
+                  "erase ended after 0 of 16 blocks."},
         ResetCase{"Program", {"--silent", "program:1", "--hang-idle", "2000"}, {"program", "0", "IMAGE"}, "programe ok.",
-                  "program ended after 0 of 5 blocks\\."},
+                  "program ended after 0 of 5 blocks."},
         ResetCase{"DumpNeverStarted", {"--silent", "dump:1"}, {"dump", "0", "65536", "FILE"}, "dump ok.",
-                  "dump data stopped at byte (0) of 65536\\."},
+                  "dump data stopped at byte 0 of 65536."},
         // A byte the chip drops leaves a block short; the chip waits for an
         // acknowledge that never comes and gives up.
         ResetCase{"DumpLostAByte", {"--drop-tx", "0.001", "--seed", "2"}, {"dump", "0", "65536", "FILE"}, "dump ok.",
-                  "dump data stopped at byte ([0-9]+) of 65536\\."}),
+                  "dump data stopped at byte {N} of 65536."}),
     [](const ::testing::TestParamInfo<ResetCase>& info) { return std::string(info.param.name); });
 
 TEST_F(CliTest, TimeoutIsTimeWithoutProgressNotTimeWithoutBytes) {
