@@ -35,7 +35,7 @@ protected:
   std::string StartBoard(std::vector<std::string> extra = {}) {
     const size_t i = sims.size();
     std::vector<std::string> args{kBin + "/chipsim", "--flash-file", Flash(i), "--config", Config(),
-                                  "--repeat",      "50",           "--end-idle", "200"};
+                                  "--repeat",      "50",           "--end-idle", "1000"};
     args.insert(args.end(), extra.begin(), extra.end());
     const std::string n = std::to_string(i);
     sims.push_back(std::make_unique<CChildProcess>(args, dir.File("sim" + n + ".out"), dir.File("sim" + n + ".err")));
