@@ -5,7 +5,15 @@
 #include <cstdio>
 #include <string>
 
-[[gnu::format(gnu_printf, 1, 2)]] inline std::string FormatText(const char* format, ...) {
+// The C library's own printf on every platform: mingw's runtime formats
+// %zu only when told it is GNU printf; clang knows no such name.
+#if defined(__MINGW32__)
+#define TQ_PRINTF_STYLE gnu_printf
+#else
+#define TQ_PRINTF_STYLE printf
+#endif
+
+[[gnu::format(TQ_PRINTF_STYLE, 1, 2)]] inline std::string FormatText(const char* format, ...) {
   char small[256];
   va_list args;
   va_start(args, format);
