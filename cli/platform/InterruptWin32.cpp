@@ -2,12 +2,6 @@
 // handler on a thread of its own; it raises the watch that is active.
 #include "cli/InterruptWatch.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <mutex>

@@ -5,12 +5,6 @@
 #include "comm/SerialPorts.h"
 #include "comm/platform/SerialPortsWin32.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <algorithm>
