@@ -11,11 +11,14 @@
 
 namespace {
 
+// A cluster of short flags reads on after each flag: "-qh" holds -h, and
+// "-q-version" holds --version (what follows -q is read as "--version").
 bool AsksForHelpOrVersion(const std::vector<std::string>& args) {
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a.rfind("--", 0) == 0 ? (a.rfind("--help", 0) == 0 || a.rfind("--version", 0) == 0)
-                              : (a.size() > 1 && a[0] == '-' && a.find('h') != std::string::npos))
+                              : (a.size() > 1 && a[0] == '-' &&
+                                 (a.find('h') != std::string::npos || a.find("-version", 1) != std::string::npos)))
       return true;
   }
   return false;
