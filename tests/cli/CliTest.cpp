@@ -152,13 +152,7 @@ TEST_F(CliTest, InterruptWhileWaitingForTheChip) {
 }
 
 TEST_F(CliTest, InterruptClosesThePortAndTheDumpFile) {
-  // At 115200 baud this dump would take about a minute and a half.
-  const auto device = StartSim({"--baud", "115200", "--hang-idle", "2000"});
-  host = Start({"-p", device, "dump", "0", "1048576", dir.File("long.bin")});
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (host->Out().find("Send dump Lenth") == std::string::npos && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(20ms);
-  std::this_thread::sleep_for(500ms);
+  const auto device = StartLongDump(dir.File("long.bin"));
   host->Signal(SIGINT);
   ASSERT_EQ(host->Wait(5s), 130) << Report();
   EXPECT_FALSE(fs::exists(dir.File("long.bin")));  // an interrupted dump is not the file
