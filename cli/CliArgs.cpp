@@ -112,7 +112,7 @@ std::optional<int> ParseCliArguments(int argc, const char* const* argv, CliOptio
       "{port} in FILE (replaced by the name), and with --loop also {n} (the board's number on its port).\n"
       "The exit status is 0 when every board succeeded, else that of the first failed board in the order\n"
       "the ports were given; 130 after Ctrl-C, which lets each board finish its block in flight. --loop\n"
-      "ends only with Ctrl-C (130) or when the plan is refused.");
+      "ends only with Ctrl-C (130), when the plan is refused, or when no port can write its --report record.");
   app.require_subcommand(1);
   app.fallthrough();
 
