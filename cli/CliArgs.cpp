@@ -89,6 +89,21 @@ std::optional<int> SplitPortOptions(CliOptions& o, std::ostream& err) {
   return std::nullopt;
 }
 
+// An option given an empty value (`--report "$REPORT"` with the variable
+// unset) is refused: read as not given, it would fall back to a default and
+// the run would go on without what was asked for.
+std::optional<int> RefuseEmptyValues(const CLI::App& app, std::ostream& err) {
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->get_expected_min() == 0) continue;  // a flag
+    for (const std::string& value : option->results())
+      if (value.empty()) {
+        err << "tqupdate: " << option->get_name() << ": an empty value\n";
+        return ExitStatus(RefusedRun(CliRefusal::BadOption));
+      }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<int> ParseCliArguments(int argc, const char* const* argv, CliOptions& o, std::ostream& out,
@@ -104,9 +119,9 @@ std::optional<int> ParseCliArguments(int argc, const char* const* argv, CliOptio
       "made on first use from the installed defaults in <prefix>/share/tqupdater/config.\n"
       "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"
       "Exit status: 0 done; 1 the update failed, or a --report record could not be written; 2 bad usage\n"
-      "or configuration (an empty -p, a ChipModel line that is no list of numbers, ...); 3 the port could\n"
-      "not be opened; 4 no progress within --timeout; 130 interrupted by Ctrl-C, SIGTERM or SIGHUP (a dump\n"
-      "keeps what it received in FILE.part).\n"
+      "or configuration (an option given an empty value, an empty entry in a -p list, a ChipModel line\n"
+      "that is no list of numbers, ...); 3 the port could not be opened; 4 no progress within --timeout;\n"
+      "130 interrupted by Ctrl-C, SIGTERM or SIGHUP (a dump keeps what it received in FILE.part).\n"
       "SEVERAL PORTS: the command runs on every board at once; log lines start with the board's name\n"
       "(/dev/ttyUSB0 -> ttyUSB0, /dev/pts/3 -> pts-3, 3 -> COM3) and a table ends the run. A dump needs\n"
       "{port} in FILE (replaced by the name), and with --loop also {n} (the board's number on its port).\n"
@@ -132,5 +147,6 @@ std::optional<int> ParseCliArguments(int argc, const char* const* argv, CliOptio
   }
   for (const auto& [sub, command] : commands)
     if (sub->parsed()) o.command = command;
-  return SplitPortOptions(o, err);
+  if (auto status = SplitPortOptions(o, err)) return status;
+  return RefuseEmptyValues(app, err);
 }
