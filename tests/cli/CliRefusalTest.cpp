@@ -19,6 +19,16 @@ protected:
     return n;
   }
   bool UpdateBegan() const { return host->Out().find("Begin updating now.") != std::string::npos; }
+  // Starts tqupdate with its report already as large as the file size limit
+  // lets it grow: writing a record fails (EFBIG), as it would on a full disk.
+  std::string StartWithFullReport(const std::string& device, const std::vector<std::string>& extra) {
+    const std::string report = dir.Write("line.jsonl", std::string(65535, 'x') + "\n");
+    std::vector<std::string> args{"/bin/sh", "-c", "ulimit -f 128 && trap '' XFSZ && exec \"$@\"", "sh",
+                                  kBin + "/tqupdate", "-c", Config(), "-q", "-p", device, "--report", report};
+    args.insert(args.end(), extra.begin(), extra.end());
+    host = std::make_unique<CChildProcess>(args, dir.File("host.out"), dir.File("host.err"));
+    return report;
+  }
 };
 
 // --- The port argument
@@ -85,19 +95,20 @@ TEST_F(CliRefusalTest, ReportThatIsNoRegularFileIsRefusedAtOnce) {
 }
 
 TEST_F(CliRefusalTest, RecordThatCannotBeWrittenMakesTheRunFail) {
-  // The report is as large as the file size limit lets it grow: the record's
-  // write fails (EFBIG), as it would on a full disk.
-  const std::string report = dir.Write("line.jsonl", std::string(65535, 'x') + "\n");
-  const auto device = StartSim();
-  std::vector<std::string> args{"/bin/sh", "-c", "ulimit -f 128 && trap '' XFSZ && exec \"$@\"", "sh",
-                                kBin + "/tqupdate", "-c", Config(), "-q", "-p", device, "--report", report,
-                                "erase", "0", "4096"};
-  host = std::make_unique<CChildProcess>(args, dir.File("host.out"), dir.File("host.err"));
+  const std::string report = StartWithFullReport(StartSim(), {"erase", "0", "4096"});
   EXPECT_EQ(host->Wait(60s), 1) << Report();
   EXPECT_TRUE(ErrHas("cannot write the report " + report)) << Report();
   // The erase itself succeeded; the table says why the board counts as failed.
   EXPECT_NE(host->Out().find("compelete."), std::string::npos) << Report();
   EXPECT_NE(host->Out().find("no-record"), std::string::npos) << Report();
+}
+
+TEST_F(CliRefusalTest, StationStopsWhenItsRecordsCannotBeWritten) {
+  // Without the stop it would go on updating boards whose records are lost, until Ctrl-C.
+  const std::string report = StartWithFullReport(StartSim(), {"--loop", "erase", "0", "4096"});
+  EXPECT_EQ(host->Wait(60s), 1) << Report();
+  EXPECT_TRUE(ErrHas("cannot write the report " + report)) << Report();
+  EXPECT_TRUE(ErrHas("stopped: the report cannot be written")) << Report();
 }
 
 // --- Signals
