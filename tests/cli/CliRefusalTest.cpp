@@ -40,11 +40,10 @@ TEST_F(CliRefusalTest, EmptyPortIsRefusedNeverReplacedOrDropped) {
   EXPECT_EQ(Run({"-p", "", "erase", "0", "4096"}), 2) << Report();
   EXPECT_TRUE(ErrHas("-p: an empty port name")) << Report();
   EXPECT_FALSE(UpdateBegan()) << Report();
-  for (const std::string& list : std::vector<std::string>{device + ",," + dir.File("gone"), device + ",", "," + device}) {
-    EXPECT_EQ(Run({"-p", list, "erase", "0", "4096"}), 2) << list << Report();
-    EXPECT_TRUE(ErrHas("-p: an empty port in \"" + list + "\"")) << Report();
-    EXPECT_FALSE(UpdateBegan()) << Report();
-  }
+  // The other spellings of an empty entry are parse checks (CliArgs tests).
+  EXPECT_EQ(Run({"-p", device + ",," + dir.File("gone"), "erase", "0", "4096"}), 2) << Report();
+  EXPECT_TRUE(ErrHas("-p: an empty port in \"" + device + ",,")) << Report();
+  EXPECT_FALSE(UpdateBegan()) << Report();
   // The board was never touched: a plain run still finds it waiting.
   EXPECT_EQ(Run({"-p", device, "--timeout", "10", "erase", "0", "4096"}, 30s), 0) << Report();
 }
