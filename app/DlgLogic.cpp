@@ -50,6 +50,11 @@ bool CDlgLogic::OnLink() {
     m_view.AppendLogLine(*failure);
     return false;
   }
+  // A chip line that is no list of numbers would send zeros as the chip's settings.
+  if (auto problem = m_model.ChipLineProblem()) {
+    m_view.AppendLogLine("Can't use " + *problem + ".\n");
+    return false;
+  }
   if (!m_model.Config().WriteSetting(m_model.Remembered()) && !m_settingUnsavedLogged) {
     // A read-only configuration folder costs the remembered selections,
     // not the update: said once, then the update goes on.

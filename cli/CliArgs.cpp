@@ -1,5 +1,6 @@
 #include "cli/CliArgs.h"
 
+#include "cli/CliBoards.h"
 #include "cli/CliReport.h"
 #include "app/DumpApp.h"
 
@@ -18,12 +19,12 @@ void AddOptions(CLI::App& app, CliOptions& o) {
   app.add_option("-p,--port", o.ports,
                  "a device path (/dev/ttyUSB0) or COMn / n (default: the remembered Port + 1); repeat it or give a "
                  "comma list to run the command on several boards at once")
-      ->delimiter(',')
       ->allow_extra_args(false)
       ->type_name("PORT");
   app.add_flag("--loop", o.loop,
                "station mode: after each board, wait on its port for the next one, until Ctrl-C");
-  app.add_option("--report", o.reportFile, "append one JSON record per board run to FILE (JSON Lines)")
+  app.add_option("--report", o.reportFile, "append one JSON record per board run to FILE (JSON Lines), a regular file; a record that cannot be "
+                 "written makes the exit status 1")
       ->type_name("FILE");
   app.add_option("-b,--baud", o.baud, "line speed of the boot stages (default: the remembered BaudRate entry)");
   app.add_option("--chip", o.chip, "chip model: list position or name");
@@ -73,6 +74,36 @@ std::vector<std::pair<CLI::App*, CliCommand>> AddCommands(CLI::App& app, CliOpti
           {ports, CliCommand::Ports}};
 }
 
+// The -p values split at their commas. An empty entry is refused, never
+// dropped: `-p "$PORT"` with an empty variable must not fall back to the
+// remembered port, nor a list lose a board.
+std::optional<int> SplitPortOptions(CliOptions& o, std::ostream& err) {
+  if (o.ports.empty()) return std::nullopt;
+  std::vector<BoardPort> boards;
+  if (auto why = SplitPorts(o.ports, boards)) {
+    err << "tqupdate: -p: " << *why << "\n";
+    return ExitStatus(RefusedRun(CliRefusal::BadOption));
+  }
+  o.ports.clear();
+  for (const auto& b : boards) o.ports.push_back(b.port);
+  return std::nullopt;
+}
+
+// An option given an empty value (`--report "$REPORT"` with the variable
+// unset) is refused: read as not given, it would fall back to a default and
+// the run would go on without what was asked for.
+std::optional<int> RefuseEmptyValues(const CLI::App& app, std::ostream& err) {
+  for (const CLI::Option* option : app.get_options()) {
+    if (option->get_expected_min() == 0) continue;  // a flag
+    for (const std::string& value : option->results())
+      if (value.empty()) {
+        err << "tqupdate: " << option->get_name() << ": an empty value\n";
+        return ExitStatus(RefusedRun(CliRefusal::BadOption));
+      }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<int> ParseCliArguments(int argc, const char* const* argv, CliOptions& o, std::ostream& out,
@@ -87,14 +118,16 @@ std::optional<int> ParseCliArguments(int argc, const char* const* argv, CliOptio
       "executable when it holds cfg.ini; else from $XDG_CONFIG_HOME/tqupdater (~/.config/tqupdater),\n"
       "made on first use from the installed defaults in <prefix>/share/tqupdater/config.\n"
       "stdout: the log lines of the update. stderr: the chip's console text, messages and progress.\n"
-      "Exit status: 0 done; 1 the update failed; 2 bad usage or configuration; 3 the port could not be\n"
-      "opened; 4 no progress within --timeout; 130 interrupted.\n"
+      "Exit status: 0 done; 1 the update failed, or a --report record could not be written; 2 bad usage\n"
+      "or configuration (an option given an empty value, an empty entry in a -p list, a ChipModel line\n"
+      "that is no list of numbers, ...); 3 the port could not be opened; 4 no progress within --timeout;\n"
+      "130 interrupted by Ctrl-C, SIGTERM or SIGHUP (a dump keeps what it received in FILE.part).\n"
       "SEVERAL PORTS: the command runs on every board at once; log lines start with the board's name\n"
       "(/dev/ttyUSB0 -> ttyUSB0, /dev/pts/3 -> pts-3, 3 -> COM3) and a table ends the run. A dump needs\n"
       "{port} in FILE (replaced by the name), and with --loop also {n} (the board's number on its port).\n"
       "The exit status is 0 when every board succeeded, else that of the first failed board in the order\n"
       "the ports were given; 130 after Ctrl-C, which lets each board finish its block in flight. --loop\n"
-      "ends only with Ctrl-C (130) or when the plan is refused.");
+      "ends only with Ctrl-C (130), when the plan is refused, or when no port can write its --report record.");
   app.require_subcommand(1);
   app.fallthrough();
 
@@ -114,5 +147,6 @@ std::optional<int> ParseCliArguments(int argc, const char* const* argv, CliOptio
   }
   for (const auto& [sub, command] : commands)
     if (sub->parsed()) o.command = command;
-  return std::nullopt;
+  if (auto status = SplitPortOptions(o, err)) return status;
+  return RefuseEmptyValues(app, err);
 }

@@ -27,7 +27,8 @@ std::optional<std::string> SplitPorts(const std::vector<std::string>& given, std
     for (;;) {
       const size_t comma = value.find(',', from);
       const std::string port = value.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
-      if (port.empty()) return "an empty port in \"" + value + "\"";
+      if (port.empty())
+        return value.empty() ? std::string("an empty port name (\"\")") : "an empty port in \"" + value + "\"";
       BoardPort board{port, PortName(port)};
       if (!ports.insert(board.port).second) return "the port " + port + " is given twice";
       if (!names.insert(board.name).second) return "two ports go by the name " + board.name;

@@ -85,13 +85,16 @@ BoardRecord MakeRecord(const BoardsContext& ctx, const BoardPort& port, int64_t 
   return r;
 }
 
-void WriteRecord(const BoardsContext& ctx, size_t index, BoardRecord& record) {
+// False when the record could not be written: it is lost, and the run must not end as done.
+bool WriteRecord(const BoardsContext& ctx, size_t index, BoardRecord& record) {
   if (ExitStatus(record.facts) == EXIT_DONE && !record.file.empty()) {
     std::string why;
     record.fileSha256 = Sha256OfFile(record.file, why).value_or("");
   }
   std::string why;
-  if (!ctx.report->Append(RecordLine(record), why)) ctx.console.Message(index, "cannot write the report: " + why);
+  if (ctx.report->Append(RecordLine(record), why)) return true;
+  ctx.console.Message(index, "cannot write the report " + ctx.options.reportFile + ": " + why);
+  return false;
 }
 
 }  // namespace
@@ -113,11 +116,16 @@ BoardRunSummary RunOneBoard(const BoardsContext& ctx, const BoardPort& port, siz
   record.facts = outcome.facts;
   if (outcome.verify && outcome.verify->result == VerifyResult::Differs) record.verifyOffset = outcome.verify->offset;
   record.logTail = sink.Tail();
-  if (ctx.report && (!station || outcome.chipHeard)) WriteRecord(ctx, index, record);
+  const bool recorded = !ctx.report || (station && !outcome.chipHeard) || WriteRecord(ctx, index, record);
 
   BoardRunSummary s;
   s.status = ExitStatus(outcome.facts);
   s.result = ResultWord(outcome.facts);
+  s.recordLost = !recorded;
+  if (s.recordLost && s.status == EXIT_DONE) {
+    s.status = EXIT_FAILED;
+    s.result = "no-record";
+  }
   s.bytes = sink.LastBytes();
   s.seconds = record.seconds;
   s.verify = VerifyWord(outcome.facts).value_or("-");

@@ -148,7 +148,7 @@ int RunAllStations(const BoardsContext& ctx, const std::vector<BoardPort>& ports
     const auto& c = counts[i];
     ctx.console.PrintLine(Row(ports[i].name, c.last.result.empty() ? "-" : c.last.result, std::to_string(c.passed),
                               std::to_string(c.failed), "", w));
-    statuses.push_back(c.last.refused ? c.last.status : EXIT_DONE);
+    statuses.push_back(c.last.refused || c.last.recordLost ? c.last.status : EXIT_DONE);
   }
   return BoardsExitStatus(statuses, ctx.signals.Interrupted());
 }

@@ -75,6 +75,9 @@ std::optional<PlanRefusal> ChooseBaud(const std::string& baud, bool crystalGiven
 std::optional<PlanRefusal> ChoosePort(const std::string& port, CSettingsModel& model, CliPlan& plan) {
   if (port.empty()) return std::nullopt;
   if (port.find_first_of("/\\") != std::string::npos) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(port, ec))
+      return PlanRefusal{CliRefusal::PortIsFolder, "cannot open the port " + port + ": it is a folder, not a device"};
     plan.devicePath = port;
     model.m_sel.m_nPortSel = 0;
     return std::nullopt;
@@ -188,6 +191,7 @@ std::optional<PlanRefusal> MakePlan(const CliOptions& o, CSettingsModel& model, 
   if (auto r = ChooseBaud(o.baud, !o.xtal.empty(), model)) return r;
   if (auto r = ChoosePort(o.port, model, plan)) return r;
   if (auto r = CheckNeededEntries(model, !o.port.empty())) return r;
+  if (auto why = model.ChipLineProblem()) return PlanRefusal{CliRefusal::BadChipLine, *why};
   UpdateSettings s = model.Capture(app.m_settings);
   if (auto r = PlanOperation(o, model, logic, app, s, plan)) return r;
   if (auto r = CheckAsLink(s)) return r;

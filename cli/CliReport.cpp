@@ -12,11 +12,14 @@ CliExit RefusalStatus(CliRefusal refusal) {
     case CliRefusal::ImageUnreadable:
     case CliRefusal::DumpUnwritable:
       return EXIT_FAILED;  // a file problem, not a usage problem
+    case CliRefusal::PortIsFolder:
+      return EXIT_NO_PORT;
     case CliRefusal::LogFileUnusable:
     case CliRefusal::NoConfiguration:
     case CliRefusal::BadOption:
     case CliRefusal::NoBaudRate:
     case CliRefusal::NoListEntry:
+    case CliRefusal::BadChipLine:
     case CliRefusal::BadBatchList:
     case CliRefusal::LinkRefused:
     case CliRefusal::ImageTooLarge:

@@ -41,9 +41,10 @@ public:
       : CHeadlessView(windowId), m_out(out), m_progressTotal(progressTotal) {}
   void AppendLogLine(const std::string& text) override { m_out.LogLine(text); }
   void AppendConsoleChar(char ch) override { m_out.ConsoleChar(ch); }
-  void ShowMessageBox(const std::string& text, const std::string& caption) override {
-    m_out.Message(caption + ": " + text);
-  }
+  // The worker and the engine show a message box only for a refused open
+  // (or reopen), and report its typed result right after; the session says
+  // that once, naming the device and the reason (PortOpenFailureText).
+  void ShowMessageBox(const std::string&, const std::string&) override {}
   void PostWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) override {
     if (msg == WM_UPDATE_PROGRESS) {
       m_out.Progress(lParam, m_progressTotal);

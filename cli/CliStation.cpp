@@ -52,6 +52,11 @@ StationCounts RunStation(const BoardsContext& ctx, const BoardPort& port, size_t
       counts.last = s;
       ctx.console.LogLine(index, "board " + std::to_string(run) + ": " + s.result + " (" + Counts(counts) + ")");
       ++run;
+      // Boards whose records cannot be kept are not worked on.
+      if (s.recordLost) {
+        ctx.console.Message(index, "stopped: the report cannot be written");
+        break;
+      }
       continue;
     }
     if (s.refused) {

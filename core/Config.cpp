@@ -33,6 +33,21 @@ std::array<int32_t, 9> SplitChipNumbers(const std::string& line) {
   return numbers;
 }
 
+std::optional<std::string> ChipLineProblem(const std::string& name, const std::string& value) {
+  const std::string line = "the ChipModel line \"" + name + (value.empty() ? "" : "=" + value) + "\"";
+  if (value.empty()) return line + " has no numbers: it should read " + name + "=n0,n1,...,n8";
+  size_t start = 0;
+  for (int i = 0; i < 9; ++i) {
+    const size_t comma = value.find(',', start);
+    const std::string item = value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    if (!IsWholeCNumber(item))
+      return line + ": item " + std::to_string(i + 1) + " \"" + item + "\" is not a number";
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return std::nullopt;
+}
+
 CConfigFile CConfigFile::InFolder(const std::string& folder) {
   std::string f = folder;
   if (f.empty()) f.push_back('.');
@@ -52,6 +67,13 @@ std::vector<std::string> CConfigFile::Keys(const std::string& section) const {
 
 std::array<int32_t, 9> CConfigFile::ChipNumbers(const std::string& chipName) const {
   return SplitChipNumbers(ReadProfileString("ChipModel", chipName, "", kChipLineCapacity, m_path));
+}
+
+std::optional<std::string> CConfigFile::ChipLineProblem(const std::string& chipName) const {
+  auto problem =
+      ::ChipLineProblem(chipName, ReadProfileString("ChipModel", chipName, "", kChipLineCapacity, m_path));
+  if (problem) *problem += " (in " + m_path + ")";
+  return problem;
 }
 
 int32_t CConfigFile::FlashModelCode(int32_t flashTypeSel, const std::string& modelName) const {

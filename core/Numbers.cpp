@@ -63,6 +63,20 @@ int32_t ParseLeadingCNumber(const std::string& text) {
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(v)));
 }
 
+bool IsWholeCNumber(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && IsProfileBlank(text[i])) ++i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  // A digit must follow at once (strtoull would skip more blanks). Of "0x"
+  // and "08" it reads only the 0, so the rest shows up as trailing text.
+  if (i >= text.size() || text[i] < '0' || text[i] > '9') return false;
+  char* end = nullptr;
+  (void)std::strtoull(text.c_str() + i, &end, 0);
+  for (const char* p = end; *p != '\0'; ++p)
+    if (!IsProfileBlank(*p)) return false;
+  return true;
+}
+
 int32_t ParseLeadingDecOrHex(std::string_view s) {
   size_t i = 0;
   while (i < s.size() && IsProfileBlank(s[i])) ++i;

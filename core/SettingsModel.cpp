@@ -143,6 +143,12 @@ UpdateSettings CSettingsModel::Capture(const UpdateSettings& files) const {
   return s;
 }
 
+std::optional<std::string> CSettingsModel::ChipLineProblem() const {
+  const std::string chip = EntryText(m_chipModels, m_sel.m_nChipModelSel);
+  if (chip.empty()) return std::nullopt;
+  return m_config.ChipLineProblem(chip);
+}
+
 int32_t CSettingsModel::FlashModelCode() const {
   return m_config.FlashModelCode(m_sel.m_nFlashTypeSel, EntryText(m_flashModels, m_sel.m_nFlashModelSel));
 }

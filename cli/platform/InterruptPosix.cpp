@@ -1,6 +1,8 @@
-// Ctrl-C and SIGTERM on POSIX: taken by a thread of their own (blocked
-// everywhere else), which raises the watch instead of interrupting the main
-// loop somewhere.
+// Ctrl-C, SIGTERM and SIGHUP (the terminal or ssh session went away) on
+// POSIX: taken by a thread of their own (blocked everywhere else), which
+// raises the watch instead of interrupting the main loop somewhere. A
+// hang-up thus ends the run as Ctrl-C does: the update stopped in order, an
+// incomplete dump kept as its .part, exit status 130.
 #include "cli/InterruptWatch.h"
 
 #include <csignal>
@@ -19,6 +21,7 @@ CInterruptWatch::CInterruptWatch(std::function<void()> onInterrupt)
   sigemptyset(&p.set);
   sigaddset(&p.set, SIGINT);
   sigaddset(&p.set, SIGTERM);
+  sigaddset(&p.set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &p.set, &p.old);
   p.thread = std::thread([this, &p] {
     int sig = 0;

@@ -13,6 +13,36 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+namespace {
+
+// Opens a regular file for appending, creating it with `mode`, without
+// waiting: a FIFO would block open() until a reader came, and a terminal or
+// device is no file to keep. Never inherited by a program started later.
+// -1 with the reason.
+int OpenRegularForAppend(const std::string& path, mode_t mode, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return -1;
+  }
+  // Checked again on what was opened: the path may have changed since.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = "not a regular file";
+    ::close(fd);
+    return -1;
+  }
+  // Writes block as usual once the file is known to be a regular one.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace
+
 std::string Sha256Hex(const uint8_t* data, size_t length) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
@@ -44,8 +74,7 @@ CRecordFile::~CRecordFile() {
 }
 
 bool CRecordFile::Open(const std::string& path, std::string& error) {
-  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0644);
-  if (m_fd < 0) error = std::strerror(errno);
+  m_fd = OpenRegularForAppend(path, 0644, error);
   return m_fd >= 0;
 }
 
@@ -88,23 +117,8 @@ void OpenStandardDescriptors() {
 }
 
 FILE* OpenLogForAppend(const std::string& path, std::string& error) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    error = "not a regular file";
-    return nullptr;
-  }
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return nullptr;
-  }
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    error = "not a regular file";
-    ::close(fd);
-    return nullptr;
-  }
-  // Writes block as usual once the file is known to be a regular one.
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  const int fd = OpenRegularForAppend(path, 0666, error);
+  if (fd < 0) return nullptr;
   FILE* log = ::fdopen(fd, "a");
   if (!log) {
     error = std::strerror(errno);

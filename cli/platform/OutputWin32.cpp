@@ -43,6 +43,14 @@ private:
   bool m_ok = false;
 };
 
+// True when the path names something that exists and is no regular file (a
+// device such as NUL or COM1, a pipe, a folder): nothing to append records or
+// log lines to.
+bool NamesNonRegularFile(const std::string& path) {
+  struct _stat64 st {};
+  return ::_stat64(path.c_str(), &st) == 0 && (st.st_mode & _S_IFMT) != _S_IFREG;
+}
+
 }  // namespace
 
 std::string Sha256Hex(const uint8_t* data, size_t length) {
@@ -75,6 +83,10 @@ CRecordFile::~CRecordFile() {
 }
 
 bool CRecordFile::Open(const std::string& path, std::string& error) {
+  if (NamesNonRegularFile(path)) {
+    error = "not a regular file";
+    return false;
+  }
   m_fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
   if (m_fd < 0) error = std::strerror(errno);
   return m_fd >= 0;
@@ -116,8 +128,7 @@ void OpenStandardDescriptors() {
 }
 
 FILE* OpenLogForAppend(const std::string& path, std::string& error) {
-  struct _stat64 st {};
-  if (::_stat64(path.c_str(), &st) == 0 && (st.st_mode & _S_IFMT) != _S_IFREG) {
+  if (NamesNonRegularFile(path)) {
     error = "not a regular file";
     return nullptr;
   }

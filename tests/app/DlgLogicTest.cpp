@@ -193,6 +193,24 @@ TEST_F(DlgLogicTest, RefusedLinkLogsOnlyAndStillCaptures) {
   EXPECT_TRUE(timers.calls.empty());
 }
 
+TEST_F(DlgLogicTest, LinkRefusesAChipLineThatIsNoListOfNumbers) {
+  // Sent as it stands, either line would give the chip zeros for its settings.
+  for (const std::string line : {"TQ2210=abc,def", "TQ2210"}) {
+    dir.Write("cfg.ini", "[COM]\nCOM1\n[BaudRate]\n57600\n[ChipModel]\n" + line + "\n[ACT]\nProgram\nErase\n");
+    model.Load();
+    PublishWorker();
+    view.logs.clear();
+    view.SetControlText(ctl::OPEN_BUTTON, "Close");
+    model.m_sel.m_nActSel = ACT_ERASE;
+    model.m_sel.m_nLengthSel = {0, 1, 0};
+    EXPECT_FALSE(logic.OnLink()) << line;
+    ASSERT_EQ(view.logs.size(), 1u) << line;
+    EXPECT_NE(view.logs[0].find("the ChipModel line \"" + line + "\""), std::string::npos) << view.logs[0];
+    EXPECT_TRUE(Drain().empty()) << line;
+    EXPECT_TRUE(timers.calls.empty()) << line;
+  }
+}
+
 TEST_F(DlgLogicTest, AppFileSizeLimitAndDumpFileCreation) {
   auto big = dir.Write("big.bin", std::string(4194305, 'a'));
   auto exact = dir.Write("exact.bin", std::string(4194304, 'a'));

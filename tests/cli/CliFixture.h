@@ -78,6 +78,17 @@ protected:
     args.insert(args.begin(), {kBin + "/tqupdate", "-c", Config(), "-q"});
     return std::make_unique<CChildProcess>(args, dir.File("host.out"), dir.File("host.err"));
   }
+  // Starts a dump of 1 MiB into `file` from a chip paced at 115200 baud
+  // (about a minute and a half); returns the chip's device once its data is flowing.
+  std::string StartLongDump(const std::string& file) {
+    const auto device = StartSim({"--baud", "115200", "--hang-idle", "2000"});
+    host = Start({"-p", device, "dump", "0", "1048576", file});
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (host->Out().find("Send dump Lenth") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(500ms);
+    return device;
+  }
   // Runs tqupdate to its end; returns the exit status.
   int Run(std::vector<std::string> args, std::chrono::seconds limit = 60s) {
     host = Start(std::move(args));

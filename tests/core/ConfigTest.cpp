@@ -12,6 +12,30 @@ TEST(ChipNumbers, ReadEachItemByItsOwnBase) {
   EXPECT_EQ(SplitChipNumbers(""), (std::array<int32_t, 9>{}));
 }
 
+TEST(ChipNumbers, LinesThatWouldSendZerosAreNamedAndRefused) {
+  EXPECT_EQ(ChipLineProblem("A", "1,0x10,010,4,5,6,7,8,9"), std::nullopt);
+  EXPECT_EQ(ChipLineProblem("A", "1, 2 ,3"), std::nullopt);  // fewer than nine: the rest are 0
+  EXPECT_EQ(ChipLineProblem("A", "1,2,3,4,5,6,7,8,9,junk"), std::nullopt);  // past the ninth: unused
+  EXPECT_EQ(ChipLineProblem("TQ2210", "abc,def"),
+            "the ChipModel line \"TQ2210=abc,def\": item 1 \"abc\" is not a number");
+  EXPECT_EQ(ChipLineProblem("A", "1,,3"), "the ChipModel line \"A=1,,3\": item 2 \"\" is not a number");
+  EXPECT_EQ(ChipLineProblem("A", "1,2,3,4,5,6,7,8,9x"),
+            "the ChipModel line \"A=1,2,3,4,5,6,7,8,9x\": item 9 \"9x\" is not a number");
+  EXPECT_EQ(ChipLineProblem("TQ2210", ""),
+            "the ChipModel line \"TQ2210\" has no numbers: it should read TQ2210=n0,n1,...,n8");
+
+  // A line without '=' has a key and no value; the file is named too.
+  TempDir dir;
+  dir.Write("cfg.ini", "[ChipModel]\nGood=1,2,3\nBare\nWords=abc,def\n");
+  const auto cfg = CConfigFile::InFolder(dir.Path());
+  EXPECT_EQ(cfg.ChipLineProblem("good"), std::nullopt);
+  const auto bare = cfg.ChipLineProblem("Bare");
+  ASSERT_TRUE(bare.has_value());
+  EXPECT_NE(bare->find("\"Bare\" has no numbers"), std::string::npos) << *bare;
+  EXPECT_NE(bare->find(cfg.Path()), std::string::npos) << *bare;
+  EXPECT_TRUE(cfg.ChipLineProblem("Words").has_value());
+}
+
 TEST(ConfigFile, ListsKeysAndLookups) {
   TempDir dir;
   dir.Write("cfg.ini",

@@ -68,6 +68,14 @@ TEST(Numbers, LeadingDecOrHexReadsProfileValues) {
   EXPECT_EQ(ParseLeadingDecOrHex("0x123456789"), 0x23456789);
 }
 
+TEST(Numbers, WholeCNumberIsOneLiteralWithOnlyBlanksAround) {
+  for (const char* good : {"0", "7", " 0x1F ", "\t010", "-3", "+0X10", "4294967297"})
+    EXPECT_TRUE(IsWholeCNumber(good)) << good;
+  // Each of these reads as 0 (or as its leading digits) when taken as a leading number.
+  for (const char* bad : {"", "  ", "abc", "0x", "08", "1x", "0x1G", "- 3", "3 4", "+", "x10"})
+    EXPECT_FALSE(IsWholeCNumber(bad)) << bad;
+}
+
 TEST(Text, TrimDropsWhiteSpaceOnBothEndsOnly) {
   EXPECT_EQ(Trim(" \t\r\n\v\fa b\t\r\n"), "a b");
   EXPECT_EQ(Trim("   "), "");

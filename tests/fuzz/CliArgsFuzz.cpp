@@ -72,6 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(options.length.empty() || c == CliCommand::Erase || c == CliCommand::Dump, "LENGTH for " + name);
   FUZZ_CHECK(options.image.empty() || c == CliCommand::Program, "IMAGE for " + name);
   FUZZ_CHECK(options.dumpFile.empty() || c == CliCommand::Dump, "FILE for " + name);
+  // Each port the parse yields is one whole name: never empty, no comma left in it.
+  for (const auto& port : options.ports)
+    FUZZ_CHECK(!port.empty() && port.find(',') == std::string::npos, "port [" + port + "] from " + shown);
 
   // The same arguments parse the same way again.
   CliOptions again;

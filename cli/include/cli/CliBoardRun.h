@@ -33,6 +33,7 @@ struct BoardRunSummary {
   std::string verify;  // "ok", "differs", ... or "-"
   bool chipHeard = false;
   bool refused = false;  // stopped before the port: running again cannot help
+  bool recordLost = false;  // --report: the record could not be written (the status is then not 0)
 };
 
 // Runs the command on one board. `run` numbers the boards of a station's

@@ -15,7 +15,7 @@ struct CliOptions {
   CliCommand command = CliCommand::Batch;
   std::string configDir;
   std::string port;     // device path, COMn or n; empty: the remembered port
-  std::vector<std::string> ports;  // every -p given, comma lists as given
+  std::vector<std::string> ports;  // every port -p gave, comma lists split
   bool loop = false;               // station mode: board after board until Ctrl-C
   std::string reportFile;          // --report: a JSON record per board run
   std::string baud;

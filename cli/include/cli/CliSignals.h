@@ -1,4 +1,4 @@
-// Ctrl-C (and SIGTERM, Ctrl-Break) for the whole process: the platform's
+// Ctrl-C (and SIGTERM, SIGHUP, Ctrl-Break) for the whole process: the platform's
 // watcher (cli/InterruptWatch.h) sets the flag and wakes every run that
 // listens, so that each board of a run over several ports stops in its own
 // orderly way. Make it before any other thread starts: on POSIX the signals

@@ -23,6 +23,8 @@ enum class CliRefusal {
   BadOption,        // an option or operand the user must fix
   NoBaudRate,       // cfg.ini has no BaudRate entry at the remembered position
   NoListEntry,      // another list the chip is told about has no entry at the remembered position
+  BadChipLine,      // the chosen chip's ChipModel line is no list of numbers
+  PortIsFolder,     // the port given is a folder
   BadBatchList,     // the Bat list is empty or has an entry the update cannot carry out
   LinkRefused,      // a check of "Link" failed (no length, no dump file, ...)
   ImageTooLarge,    // the image is over 4 MB
@@ -33,7 +35,7 @@ enum class CliRefusal {
 // What stopped a run from outside the update.
 enum class CliStop {
   NoWorker,     // the worker thread did not start
-  Interrupted,  // Ctrl-C or SIGTERM
+  Interrupted,  // Ctrl-C, SIGTERM or SIGHUP
   PortLost,     // the device went away before the update began to talk to it
   ChipSilent,   // no progress for --timeout seconds (console text does not count)
 };

@@ -16,7 +16,7 @@ public:
   CInterruptWatch(const CInterruptWatch&) = delete;
   CInterruptWatch& operator=(const CInterruptWatch&) = delete;
 
-  // Set once Ctrl-C (or SIGTERM, Ctrl-Break) has come.
+  // Set once Ctrl-C (or SIGTERM, SIGHUP, Ctrl-Break) has come.
   std::atomic<bool> interrupted{false};
 
   // What the handler does: sets the flag, then calls back.

@@ -20,6 +20,13 @@ std::string ExecutableDirectory();
 // numbers are 0 and numbers after the ninth are ignored.
 std::array<int32_t, 9> SplitChipNumbers(const std::string& line);
 
+// Why the chip-model line `name`=`value` cannot give the chip its settings:
+// the value is empty (a line without '=' has none), or one of its first nine
+// comma-separated items is not a whole number (IsWholeCNumber). Either would
+// otherwise send zeros in its place. Nothing when the line is usable; fewer
+// than nine numbers are (the rest are 0). The text names the line.
+std::optional<std::string> ChipLineProblem(const std::string& name, const std::string& value);
+
 // The selections remembered in section Setting, as list positions.
 struct SavedSelections {
   int32_t port = 0;
@@ -50,6 +57,8 @@ public:
   std::vector<std::string> Keys(const std::string& section) const;
 
   std::array<int32_t, 9> ChipNumbers(const std::string& chipName) const;
+  // ChipLineProblem for the chip's line in this file, naming the file.
+  std::optional<std::string> ChipLineProblem(const std::string& chipName) const;
   // Code of a flash model: from PFlash, or from SFlash plus 128 when the
   // flash type position is 1. Unknown models give 0 (128 for SPI flash).
   int32_t FlashModelCode(int32_t flashTypeSel, const std::string& modelName) const;

@@ -27,6 +27,11 @@ std::optional<uint64_t> ParseCNumber(const std::string& text, uint64_t max);
 // (The numbers of a chip-model line in cfg.ini.)
 int32_t ParseLeadingCNumber(const std::string& text);
 
+// True when the text is one C integer literal as ParseLeadingCNumber reads
+// it and nothing else but blanks around it: "abc", "", "0x", "08" and "1x"
+// are not. (The check that a chip-model line holds only numbers.)
+bool IsWholeCNumber(const std::string& text);
+
 // The number at the start of the text after optional blanks (space, tab,
 // CR, VT, FF) and a sign: hexadecimal after "0x", decimal otherwise (a
 // leading 0 stays decimal). Digits beyond 32 bits wrap; text that does not

@@ -83,6 +83,9 @@ public:
   // owns from the current selections. `files` carries the file paths and the
   // image size, which are copied unchanged.
   UpdateSettings Capture(const UpdateSettings& files) const;
+  // Why the selected chip's line cannot be sent (CConfigFile::ChipLineProblem).
+  // With no chip selected there is no line to judge: nothing.
+  std::optional<std::string> ChipLineProblem() const;
   // Code of the selected flash model (+128 for SPI flash).
   int32_t FlashModelCode() const;
   // The positions that Link writes into Setting.
