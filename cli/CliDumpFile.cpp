@@ -1,10 +1,8 @@
 #include "cli/CliDumpFile.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include "core/platform/HostFiles.h"
+
 #include <filesystem>
-#include <sys/stat.h>
 
 std::string DumpTargetPath(const std::string& path) {
   std::error_code ec;
@@ -16,11 +14,5 @@ std::string DumpTargetPath(const std::string& path) {
 std::string DumpPartPath(const std::string& target) { return target + ".part"; }
 
 bool FinishDump(const std::string& part, const std::string& target, std::string& error) {
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) ::chmod(part.c_str(), st.st_mode & 07777);
-  if (std::rename(part.c_str(), target.c_str()) != 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  return true;
+  return host::MoveFileOver(part, target, error);
 }

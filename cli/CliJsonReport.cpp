@@ -128,6 +128,7 @@ std::optional<std::string> VerifyWord(const CliFacts& facts) {
     case VerifyResult::Differs: return "differs";
     case VerifyResult::LengthDiffers: return "length-differs";
     case VerifyResult::ImageUnreadable: return "image-unreadable";
+    case VerifyResult::Unsettled: return "unsettled";
   }
   return std::nullopt;
 }

@@ -106,6 +106,33 @@ std::optional<PlanRefusal> PlanProgram(const CliOptions& o, CSettingsModel& mode
   return std::nullopt;
 }
 
+// Whatever is at FILE.part is removed when the dump starts (a link, not
+// what it points to): only a folder there, or a folder that cannot be
+// written, stands in the way.
+std::optional<PlanRefusal> CheckPartFile(const std::string& part) {
+  const std::filesystem::path p(part);
+  std::error_code ec;
+  const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
+  std::string why;
+  if (std::filesystem::is_directory(std::filesystem::symlink_status(p, ec))) why = "is a directory";
+  else if (::access(folder.string().c_str(), W_OK) != 0) why = "its folder cannot be written";
+  if (why.empty()) return std::nullopt;
+  return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + part + "\": " + why};
+}
+
+// The dump runs into FILE.part; FILE is replaced once the dump is complete.
+// `written` becomes the path the update writes.
+std::optional<PlanRefusal> PlanDumpFile(const std::string& file, int64_t length, CliPlan& plan, std::string& written) {
+  if (auto refusal = CheckDumpFile(file)) return refusal;
+  DumpFileJob job{DumpPartPath(DumpTargetPath(file)), DumpTargetPath(file), length};
+  if (auto refusal = CheckPartFile(job.part)) return refusal;
+  written = job.part;
+  // Two entries into one file: the later dump is what the file ends with.
+  std::erase_if(plan.dumpFiles, [&](const DumpFileJob& j) { return j.part == job.part; });
+  plan.dumpFiles.push_back(std::move(job));
+  return std::nullopt;
+}
+
 std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& s, CliPlan& plan) {
   auto base = ParseCliNumber(o.base);
   auto length = ParseCliNumber(o.length);
@@ -119,11 +146,17 @@ std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& 
   s.m_nAct = o.command == CliCommand::Erase ? ACT_ERASE : ACT_DUMP;
   plan.progressTotal = *length;
   if (s.m_nAct != ACT_DUMP) return std::nullopt;
-  if (auto refusal = CheckDumpFile(o.dumpFile)) return refusal;
-  // The dump runs into FILE.part; FILE is replaced once the dump is complete.
-  plan.dumpTarget = DumpTargetPath(o.dumpFile);
-  s.m_strDumpFile = DumpPartPath(plan.dumpTarget);
-  return CheckDumpFile(s.m_strDumpFile);
+  plan.checksDump = o.verifyDump;
+  return PlanDumpFile(o.dumpFile, s.m_nLength, plan, s.m_strDumpFile);
+}
+
+// Every dump entry of a batch runs into its FILE.part, as `dump` does.
+std::optional<PlanRefusal> PlanBatchDumps(CliPlan& plan) {
+  for (BatchEntry& entry : plan.batchList) {
+    if (entry.act != ACT_DUMP) continue;
+    if (auto refusal = PlanDumpFile(entry.file, entry.length, plan, entry.file)) return refusal;
+  }
+  return std::nullopt;
 }
 
 std::optional<PlanRefusal> PlanOperation(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
@@ -139,7 +172,8 @@ std::optional<PlanRefusal> PlanOperation(const CliOptions& o, CSettingsModel& mo
       break;
   }
   s.m_nAct = ACT_BATCH;
-  return ReadBatchList(model.Config(), plan.batchList);
+  if (auto refusal = ReadBatchList(model.Config(), plan.batchList)) return refusal;
+  return PlanBatchDumps(plan);
 }
 
 // The checks of "Link", as if the port were open; the message without its line break.
@@ -193,7 +227,7 @@ std::optional<PlanRefusal> MakePlan(const CliOptions& o, CSettingsModel& model, 
   if (auto r = CheckAsLink(s)) return r;
   s.m_nFlashModel = model.FlashModelCode();
   // A verifying run is a batch of its own: the checks above were those of "program".
-  if (plan.Verifies()) s.m_nAct = ACT_BATCH;
+  if (plan.RunsAsBatch()) s.m_nAct = ACT_BATCH;
   plan.settings = s;
   return std::nullopt;
 }

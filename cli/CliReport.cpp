@@ -77,6 +77,7 @@ std::string VerifyLine(const VerifyReport& report) {
       return line;
     case VerifyResult::LengthDiffers:
     case VerifyResult::ImageUnreadable:
+    case VerifyResult::Unsettled:
       break;
   }
   std::snprintf(line, sizeof line, "verify failed: read back %zu of %zu bytes", report.readBackSize, report.imageSize);

@@ -2,6 +2,7 @@
 // update to their end, then report. Every way the run can end is recorded
 // as a typed fact; ExitStatus turns those into the exit status.
 #include "cli/CliBoard.h"
+#include "cli/CliDumpCheck.h"
 #include "cli/CliDumpFile.h"
 #include "cli/CliFiles.h"
 #include "cli/CliOutput.h"
@@ -100,13 +101,6 @@ private:
   std::atomic<Clock::rep> m_lastActivityNs{0};
 };
 
-// When the file was last written, in the file system's clock; -1 when it does not exist.
-int64_t ModificationStamp(const std::string& path) {
-  std::error_code ec;
-  const auto when = std::filesystem::last_write_time(path, ec);
-  return ec ? -1 : static_cast<int64_t>(when.time_since_epoch().count());
-}
-
 // Seconds as the user wrote them: 0.5 stays 0.5, 60 stays 60.
 std::string SecondsText(double seconds) {
   char text[32];
@@ -155,9 +149,11 @@ private:
   PortPlace Place() const;
   Clock::time_point NextWake() const;
   VerifyResult Verify();
-  // `dump`: moves the complete dump over its file, or says where the bytes
-  // of an incomplete one are.
-  void FinishDumpFile(CliFacts& facts);
+  // `dump --verify`: settles the blocks the reads disagreed on.
+  VerifyResult CheckDump(CDumpReadCheck& check);
+  // Moves each complete dump over its file, or says where the bytes of one
+  // that is not are.
+  void FinishDumpFiles(CliFacts& facts);
 
   static constexpr auto kInterruptGrace = std::chrono::seconds(2);
 
@@ -176,8 +172,7 @@ private:
   std::optional<Clock::time_point> m_interruptedAt;
   uint64_t m_stepsAtInterrupt = 0;
   std::optional<VerifyReport> m_verify;
-  bool m_endHandled = false;       // the window's answer to WM_UPDATE_END has run
-  int64_t m_partStampBefore = -1;  // modification time of the dump's .part before the run
+  bool m_endHandled = false;  // the window's answer to WM_UPDATE_END has run
 };
 
 CliFacts CCliSession::Run() {
@@ -189,41 +184,64 @@ CliFacts CCliSession::Run() {
   m_logic.SetDevicePath(m_plan.devicePath);
   // The run ends with the update: its stop sequence must not open the port again.
   m_logic.SetReopenOnStop(false);
-  if (m_plan.Verifies()) m_files.KeepDumpsInMemory();
+  if (m_plan.RunsAsBatch()) m_files.KeepDumpsInMemory();
+  for (const DumpFileJob& job : m_plan.dumpFiles) m_files.AddWorkingFile(job.part);
   CMemoryBatch verifyBatch(m_plan.verifyBatch);
   // A batch runs the list as it was checked, not as cfg.ini may read by now.
   CMemoryBatch batchList(m_plan.batchList);
+  std::optional<CDumpReadCheck> readCheck;
+  if (m_plan.checksDump)
+    readCheck.emplace(m_files, m_plan.settings.m_strDumpFile, kReadBackName, m_plan.settings.m_nBase,
+                      m_plan.settings.m_nLength);
+  IBatchSource& batch = readCheck ? static_cast<IBatchSource&>(*readCheck)
+                                  : m_plan.Verifies() ? static_cast<IBatchSource&>(verifyBatch) : batchList;
   CSignalListener wakeOnSignal(m_setUp.signals, [this] { m_window.Wake(); });
 
-  if (!m_plan.dumpTarget.empty()) m_partStampBefore = ModificationStamp(m_plan.settings.m_strDumpFile);
   CliFacts facts;
-  RunWorker(m_plan.Verifies() ? verifyBatch : batchList, facts);
+  RunWorker(batch, facts);
   if (facts.stop == CliStop::NoWorker) return facts;
   m_out.Finish();
-  if (facts.outcome == UpdateOutcome::Completed && m_plan.Verifies()) facts.verify = Verify();
-  if (facts.outcome == UpdateOutcome::Completed && m_o.command == CliCommand::Program && !m_o.verify)
+  const bool completed = facts.outcome == UpdateOutcome::Completed;
+  if (completed && m_plan.Verifies()) facts.verify = Verify();
+  if (completed && readCheck) facts.verify = CheckDump(*readCheck);
+  if (completed && m_o.command == CliCommand::Program && !m_o.verify)
     m_out.LogLine("not verified: --no-verify skipped the read-back.");
-  if (!m_plan.dumpTarget.empty()) FinishDumpFile(facts);
+  FinishDumpFiles(facts);
   return facts;
 }
 
-void CCliSession::FinishDumpFile(CliFacts& facts) {
-  const std::string& part = m_plan.settings.m_strDumpFile;
-  const std::string& target = m_plan.dumpTarget;
+VerifyResult CCliSession::CheckDump(CDumpReadCheck& check) {
   std::string why;
-  if (ExitStatus(facts) == EXIT_DONE) {
-    if (FinishDump(part, target, why)) return;
-    m_out.Message("cannot move the dump " + part + " over " + target + ": " + why);
-    facts.outcome = UpdateOutcome::FileError;
-    return;
+  const DumpCheckReport report = check.Finish(why);
+  m_out.LogLine(DumpCheckLine(report, CDumpReadCheck::kMaxReads));
+  if (report.unreadable) {
+    m_out.Message("verify: " + why);
+    return VerifyResult::ImageUnreadable;
   }
-  // Only a .part this run wrote: one left by an earlier run is not this dump.
-  const int64_t stamp = ModificationStamp(part);
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(part, ec);
-  if (stamp != -1 && stamp != m_partStampBefore && !ec)
-    m_out.Message("the dump is incomplete: its " + std::to_string(size) + " bytes are in " + part + "; " + target +
-                  " was left as it was");
+  return report.settled ? VerifyResult::Same : VerifyResult::Unsettled;
+}
+
+void CCliSession::FinishDumpFiles(CliFacts& facts) {
+  const bool done = ExitStatus(facts) == EXIT_DONE;
+  for (const DumpFileJob& job : m_plan.dumpFiles) {
+    const WorkingFileState state = m_files.WorkingFile(job.part);
+    if (!state.created) continue;  // an earlier run's .part is not this run's dump
+    const bool complete = state.closed && state.bytes == static_cast<uint64_t>(job.length);
+    // `dump` replaces its file only after a run that succeeded; a batch's
+    // dump entry once its own dump is complete, whatever came after it.
+    if (complete && (done || m_o.command == CliCommand::Batch)) {
+      std::string why;
+      if (FinishDump(job.part, job.target, why)) continue;
+      m_out.Message("cannot move the dump " + job.part + " over " + job.target + ": " + why);
+      facts.outcome = UpdateOutcome::FileError;
+      continue;
+    }
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(job.part, ec);
+    if (ec) continue;
+    m_out.Message(std::string(complete ? "the run failed" : "the dump is incomplete") + ": its " +
+                  std::to_string(size) + " bytes are in " + job.part + "; " + job.target + " was left as it was");
+  }
 }
 
 void CCliSession::RunWorker(IBatchSource& batch, CliFacts& facts) {

@@ -91,3 +91,14 @@ std::unique_ptr<IDumpSink> CHostFileAccess::CreateDump(const std::string& path, 
   if (fd < 0) return nullptr;
   return std::make_unique<CBufferedDumpSink>(fd);
 }
+
+std::unique_ptr<IDumpSink> CHostFileAccess::CreateFreshDump(const std::string& path, std::string& error) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    error = ErrnoText(errno);
+    return nullptr;
+  }
+  // O_EXCL also refuses a link that appeared at the path since.
+  const int fd = OpenNoWait(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, error);
+  if (fd < 0) return nullptr;
+  return std::make_unique<CBufferedDumpSink>(fd);
+}

@@ -93,3 +93,15 @@ std::unique_ptr<IDumpSink> CHostFileAccess::CreateDump(const std::string& path, 
   if (fd < 0) return nullptr;
   return std::make_unique<CBufferedDumpSink>(fd);
 }
+
+std::unique_ptr<IDumpSink> CHostFileAccess::CreateFreshDump(const std::string& path, std::string& error) {
+  // Removing a link removes the link; a missing file is no reason to stop.
+  if (::_unlink(path.c_str()) != 0 && errno != ENOENT) {
+    error = ErrnoText(errno);
+    return nullptr;
+  }
+  // _O_EXCL fails on anything that appeared at the path since, a link included.
+  const int fd = OpenRegular(path, _O_WRONLY | _O_CREAT | _O_EXCL, error);
+  if (fd < 0) return nullptr;
+  return std::make_unique<CBufferedDumpSink>(fd);
+}

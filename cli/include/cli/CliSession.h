@@ -23,6 +23,7 @@ struct CliOptions {
   double timeoutSeconds = 60;
   bool quiet = false;
   bool verify = true;  // program: read the range back and compare (--no-verify: false)
+  bool verifyDump = false;  // dump --verify: read the range twice and settle every block
   std::string logFile;
   // Operands.
   std::string base, length, image, dumpFile;

@@ -43,7 +43,8 @@ enum class VerifyResult {
   Same,
   Differs,          // a byte differs
   LengthDiffers,    // fewer (or more) bytes came back than the image holds
-  ImageUnreadable,  // the image could not be read again
+  ImageUnreadable,  // the image (or a dump's first read) could not be read again
+  Unsettled,        // dump --verify: a block read differently every time
 };
 
 // What happened in a run. A run records the one event that ended it; should
