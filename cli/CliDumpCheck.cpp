@@ -22,9 +22,9 @@ std::string DumpCheckLine(const DumpCheckReport& report, int maxReads) {
 }
 
 CDumpReadCheck::CDumpReadCheck(CCliFileAccess& files, std::string part, std::string readBackName, int32_t base,
-                               int32_t length)
+                               int32_t length, int64_t firstFrom)
     : m_files(files), m_part(std::move(part)), m_readBackName(std::move(readBackName)), m_base(base),
-      m_length(std::max<int32_t>(length, 0)) {}
+      m_length(std::max<int32_t>(length, 0)), m_firstFrom(std::clamp<int64_t>(firstFrom, 0, m_length)) {}
 
 int32_t CDumpReadCheck::TotalNum() {
   const int64_t total = 2 + BlockCount() * (kMaxReads - 2);
@@ -47,8 +47,13 @@ void CDumpReadCheck::Prepare(int32_t index) {
   if (m_current >= 1 && !m_currentTaken) TakeRead(m_entry);
   m_current = index;
   m_currentTaken = false;
-  if (index <= 1) {
-    m_entry = BatchEntry{ACT_DUMP, m_base, static_cast<int32_t>(m_length), index == 0 ? m_part : m_readBackName};
+  if (index == 0) {
+    const uint32_t from = static_cast<uint32_t>(m_base) + static_cast<uint32_t>(m_firstFrom);
+    m_entry = BatchEntry{ACT_DUMP, static_cast<int32_t>(from), static_cast<int32_t>(m_length - m_firstFrom), m_part};
+    return;
+  }
+  if (index == 1) {
+    m_entry = BatchEntry{ACT_DUMP, m_base, static_cast<int32_t>(m_length), m_readBackName};
     return;
   }
   m_entry = NextReRead();
@@ -147,4 +152,15 @@ DumpCheckReport CDumpReadCheck::Finish(std::string& error) {
   m_report.blocksCorrected = m_corrections.size();
   m_report.settled = true;
   return m_report;
+}
+
+VerifyResult SettleDumpCheck(CDumpReadCheck& check, ICliSink& out) {
+  std::string why;
+  const DumpCheckReport report = check.Finish(why);
+  out.LogLine(DumpCheckLine(report, CDumpReadCheck::kMaxReads));
+  if (report.unreadable) {
+    out.Message("verify: " + why);
+    return VerifyResult::ImageUnreadable;
+  }
+  return report.settled ? VerifyResult::Same : VerifyResult::Unsettled;
 }

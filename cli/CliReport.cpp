@@ -11,6 +11,7 @@ CliExit RefusalStatus(CliRefusal refusal) {
   switch (refusal) {
     case CliRefusal::ImageUnreadable:
     case CliRefusal::DumpUnwritable:
+    case CliRefusal::CannotResume:
       return EXIT_FAILED;  // a file problem, not a usage problem
     case CliRefusal::LogFileUnusable:
     case CliRefusal::NoConfiguration:

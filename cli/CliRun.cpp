@@ -129,6 +129,11 @@ public:
   CliFacts Run();
   bool ChipHeard() const { return m_observer.ChipHeard(); }
   const std::optional<VerifyReport>& VerifyDone() const { return m_verify; }
+  // The offset a resumed dump asked the chip from; nothing when it was not resumed.
+  std::optional<uint64_t> ResumedFrom() const {
+    if (m_plan.dumpFiles.empty() || m_plan.dumpFiles.front().file.continueAt < 0) return std::nullopt;
+    return static_cast<uint64_t>(m_plan.dumpFiles.front().file.continueAt);
+  }
 
 private:
   void RunWorker(IBatchSource& batch, CliFacts& facts);
@@ -149,11 +154,6 @@ private:
   PortPlace Place() const;
   Clock::time_point NextWake() const;
   VerifyResult Verify();
-  // `dump --verify`: settles the blocks the reads disagreed on.
-  VerifyResult CheckDump(CDumpReadCheck& check);
-  // Moves each complete dump over its file, or says where the bytes of one
-  // that is not are.
-  void FinishDumpFiles(CliFacts& facts);
 
   static constexpr auto kInterruptGrace = std::chrono::seconds(2);
 
@@ -185,14 +185,17 @@ CliFacts CCliSession::Run() {
   // The run ends with the update: its stop sequence must not open the port again.
   m_logic.SetReopenOnStop(false);
   if (m_plan.RunsAsBatch()) m_files.KeepDumpsInMemory();
-  for (const DumpFileJob& job : m_plan.dumpFiles) m_files.AddWorkingFile(job.part);
+  for (const DumpFileJob& job : m_plan.dumpFiles) m_files.AddWorkingFile(job.part, job.file);
+  if (!m_plan.note.empty()) m_out.LogLine(m_plan.note);
   CMemoryBatch verifyBatch(m_plan.verifyBatch);
   // A batch runs the list as it was checked, not as cfg.ini may read by now.
   CMemoryBatch batchList(m_plan.batchList);
   std::optional<CDumpReadCheck> readCheck;
-  if (m_plan.checksDump)
-    readCheck.emplace(m_files, m_plan.settings.m_strDumpFile, kReadBackName, m_plan.settings.m_nBase,
-                      m_plan.settings.m_nLength);
+  if (m_plan.checksDump) {
+    const DumpFileJob& job = m_plan.dumpFiles.front();
+    readCheck.emplace(m_files, job.part, kReadBackName, static_cast<int32_t>(job.file.record.base),
+                      static_cast<int32_t>(job.file.record.length), std::max<int64_t>(job.file.continueAt, 0));
+  }
   IBatchSource& batch = readCheck ? static_cast<IBatchSource&>(*readCheck)
                                   : m_plan.Verifies() ? static_cast<IBatchSource&>(verifyBatch) : batchList;
   CSignalListener wakeOnSignal(m_setUp.signals, [this] { m_window.Wake(); });
@@ -203,45 +206,11 @@ CliFacts CCliSession::Run() {
   m_out.Finish();
   const bool completed = facts.outcome == UpdateOutcome::Completed;
   if (completed && m_plan.Verifies()) facts.verify = Verify();
-  if (completed && readCheck) facts.verify = CheckDump(*readCheck);
+  if (completed && readCheck) facts.verify = SettleDumpCheck(*readCheck, m_out);
   if (completed && m_o.command == CliCommand::Program && !m_o.verify)
     m_out.LogLine("not verified: --no-verify skipped the read-back.");
-  FinishDumpFiles(facts);
+  FinishDumpFiles(m_plan.dumpFiles, m_files, m_o.command == CliCommand::Batch, m_out, facts);
   return facts;
-}
-
-VerifyResult CCliSession::CheckDump(CDumpReadCheck& check) {
-  std::string why;
-  const DumpCheckReport report = check.Finish(why);
-  m_out.LogLine(DumpCheckLine(report, CDumpReadCheck::kMaxReads));
-  if (report.unreadable) {
-    m_out.Message("verify: " + why);
-    return VerifyResult::ImageUnreadable;
-  }
-  return report.settled ? VerifyResult::Same : VerifyResult::Unsettled;
-}
-
-void CCliSession::FinishDumpFiles(CliFacts& facts) {
-  const bool done = ExitStatus(facts) == EXIT_DONE;
-  for (const DumpFileJob& job : m_plan.dumpFiles) {
-    const WorkingFileState state = m_files.WorkingFile(job.part);
-    if (!state.created) continue;  // an earlier run's .part is not this run's dump
-    const bool complete = state.closed && state.bytes == static_cast<uint64_t>(job.length);
-    // `dump` replaces its file only after a run that succeeded; a batch's
-    // dump entry once its own dump is complete, whatever came after it.
-    if (complete && (done || m_o.command == CliCommand::Batch)) {
-      std::string why;
-      if (FinishDump(job.part, job.target, why)) continue;
-      m_out.Message("cannot move the dump " + job.part + " over " + job.target + ": " + why);
-      facts.outcome = UpdateOutcome::FileError;
-      continue;
-    }
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(job.part, ec);
-    if (ec) continue;
-    m_out.Message(std::string(complete ? "the run failed" : "the dump is incomplete") + ": its " +
-                  std::to_string(size) + " bytes are in " + job.part + "; " + job.target + " was left as it was");
-  }
 }
 
 void CCliSession::RunWorker(IBatchSource& batch, CliFacts& facts) {
@@ -405,5 +374,6 @@ BoardOutcome RunBoardSession(const BoardSetUp& setUp) {
   outcome.facts = session.Run();
   outcome.verify = session.VerifyDone();
   outcome.chipHeard = session.ChipHeard();
+  outcome.resumedFrom = session.ResumedFrom();
   return outcome;
 }

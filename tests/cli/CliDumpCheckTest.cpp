@@ -17,7 +17,7 @@ protected:
     flash.resize(static_cast<size_t>(length));
     for (size_t i = 0; i < flash.size(); ++i) flash[i] = static_cast<uint8_t>(i * 31 + i / 4096);
     files.KeepDumpsInMemory();
-    files.AddWorkingFile(part);
+    files.AddWorkingFile(part, WorkingFilePlan{DumpRecord{kBase, static_cast<uint32_t>(length), "now"}, -1, 0});
     check = std::make_unique<CDumpReadCheck>(files, part, kReadBackName, kBase, static_cast<int32_t>(length));
   }
   // What the chip sends for an entry, with the byte at each of `spoiled`
@@ -120,6 +120,46 @@ TEST_F(DumpCheckTest, ABlockThatNeverReadsTheSameTwiceFailsAtTheBound) {
   EXPECT_EQ(DumpCheckLine(report, CDumpReadCheck::kMaxReads),
             "verify failed: the block at offset 0x1000 read differently 6 times.");
   EXPECT_EQ(Part(), before);
+}
+
+TEST(DumpRecord, ReadsWhatItWritesAndNothingElse) {
+  const DumpRecord record{0xFFFFF000u, 65536, "2026-01-02T03:04:05.006Z"};
+  const auto back = ParseDumpRecord(DumpRecordText(record));
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->base, record.base);
+  EXPECT_EQ(back->length, record.length);
+  EXPECT_EQ(back->begun, record.begun);
+  for (const char* bad : {"", "{}", R"({"base": 1, "length": 2})", R"({"base": 4294967296, "length": 2, "begun": ""})",
+                          R"({"base": -1, "length": 2, "begun": ""})", R"({"base": 1, "length": 2, "begun": ""} x)"})
+    EXPECT_FALSE(ParseDumpRecord(bad).has_value()) << bad;
+}
+
+// A resumed dump: the bytes from `continueAt` to `held` are compared before
+// the file is opened; the file is then cut to `held` and the rest appended.
+TEST(ContinuedDump, GoesOnOnlyAfterTheHeldBytesAreConfirmed) {
+  TempDir dir;
+  CPosixFileAccess system;
+  CCliFileAccess files(system);
+  const std::string part = dir.Write("d.part", "AAAABBBBCC");  // two whole blocks of 4, and a piece
+  files.AddWorkingFile(part, WorkingFilePlan{DumpRecord{0, 12, "then"}, 4, 8});
+  std::string error;
+  auto sink = files.CreateDump(part, error);
+  ASSERT_NE(sink, nullptr) << error;
+  const uint8_t wrong[] = {'B', 'B', 'x'};
+  EXPECT_FALSE(sink->Write(wrong, 3, error));
+  EXPECT_FALSE(sink->Close(error));
+  EXPECT_EQ(files.WorkingFile(part).differsAt, 6);
+  EXPECT_EQ(TempDir::Read(part), "AAAABBBBCC");
+
+  sink = files.CreateDump(part, error);
+  const uint8_t right[] = {'B', 'B', 'B', 'B', 'D', 'D', 'D', 'D'};
+  ASSERT_TRUE(sink->Write(right, 2, error) && sink->Write(right + 2, 6, error)) << error;
+  ASSERT_TRUE(sink->Close(error)) << error;
+  EXPECT_EQ(TempDir::Read(part), "AAAABBBBDDDD");
+  const WorkingFileState state = files.WorkingFile(part);
+  EXPECT_TRUE(state.closed);
+  EXPECT_EQ(state.bytes, 8u);
+  EXPECT_EQ(state.differsAt, -1);
 }
 
 }  // namespace

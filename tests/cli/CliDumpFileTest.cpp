@@ -106,4 +106,81 @@ TEST_F(CliDumpFileTest, VerifiedDumpOverACorruptingLineIsRightOrFails) {
   EXPECT_TRUE(TempDir::Read(dir.File("never.bin")) == "the older dump");
 }
 
+// --resume after a chip that vanished 20000 bytes into a 64 KiB dump: FILE.part
+// holds four whole blocks, so the chip is asked again from the fourth.
+class CliResumeTest : public CliDumpFileTest {
+protected:
+  void CutAt20000(const std::string& base = "0") {
+    const auto device = StartSim({"--vanish", "dump:20000", "--baud", "115200"});
+    ASSERT_EQ(Run({"-p", device, "dump", base, "65536", dir.File("r.bin")}, 30s), 1) << Report();
+    ASSERT_EQ(fs::file_size(dir.File("r.bin.part")), 20000u);
+    heldBefore = TempDir::Read(dir.File("r.bin.part"));
+    recordBefore = TempDir::Read(dir.File("r.bin.part.json"));
+  }
+  void ExpectPartUntouched() {
+    EXPECT_TRUE(TempDir::Read(dir.File("r.bin.part")) == heldBefore);
+    EXPECT_EQ(TempDir::Read(dir.File("r.bin.part.json")), recordBefore);
+    EXPECT_FALSE(fs::exists(dir.File("r.bin")));
+  }
+  std::string heldBefore, recordBefore;
+};
+
+TEST_F(CliResumeTest, CutDumpGoesOnFromOneBlockBeforeWhatIsHeld) {
+  CutAt20000();
+  const auto device = RestartSim();
+  ASSERT_EQ(Run({"-p", device, "--report", dir.File("r.jsonl"), "dump", "--resume", "0", "65536", dir.File("r.bin")},
+                30s),
+            0)
+      << Report();
+  EXPECT_TRUE(TempDir::Read(dir.File("r.bin")) == Flash(0, 65536));
+  EXPECT_FALSE(fs::exists(dir.File("r.bin.part")));
+  EXPECT_FALSE(fs::exists(dir.File("r.bin.part.json")));
+  // 20000 rounded down to whole blocks is 16384; one block before that.
+  EXPECT_TRUE(Has(sim->Err(), "dump: 0x00003000, 53248 bytes")) << Report();
+  EXPECT_FALSE(Has(sim->Err(), "dump: 0x00000000")) << Report();
+  EXPECT_TRUE(Has(TempDir::Read(dir.File("r.jsonl")), "\"resumed_from\":12288")) << TempDir::Read(dir.File("r.jsonl"));
+}
+
+TEST_F(CliResumeTest, VerifiedResumeReadsTheWholeRangeTheSecondTime) {
+  CutAt20000();
+  const auto device = RestartSim();
+  ASSERT_EQ(Run({"-p", device, "dump", "--resume", "--verify", "0", "65536", dir.File("r.bin")}, 60s), 0) << Report();
+  EXPECT_TRUE(TempDir::Read(dir.File("r.bin")) == Flash(0, 65536));
+  const std::string log = sim->Err();
+  const auto rest = log.find("dump: 0x00003000, 53248 bytes");
+  ASSERT_NE(rest, std::string::npos) << Report();
+  EXPECT_NE(log.find("dump: 0x00000000, 65536 bytes", rest), std::string::npos) << Report();
+  EXPECT_TRUE(Has(host->Out(), "verify ok.")) << Report();
+}
+
+TEST_F(CliResumeTest, FlashThatChangedSinceIsRefusedAndThePartStays) {
+  CutAt20000();
+  // The block read again (0x3000 to 0x4000) is no longer what FILE.part holds.
+  std::string flash = TempDir::Read(dir.File("flash.img"));
+  flash[0x3005] = static_cast<char>(~flash[0x3005]);
+  dir.Write("flash.img", flash);
+  const auto device = RestartSim();
+  ASSERT_EQ(Run({"-p", device, "dump", "--resume", "0", "65536", dir.File("r.bin")}, 30s), 1) << Report();
+  EXPECT_TRUE(Has(host->Err(), "cannot resume: the flash at 0x3005 differs from the byte " + dir.File("r.bin.part")))
+      << Report();
+  ExpectPartUntouched();
+}
+
+TEST_F(CliResumeTest, PartOfAnotherDumpIsRefusedBeforeThePort) {
+  CutAt20000();
+  sim.reset();
+  for (const auto& [base, length] : {std::pair{"0x1000", "65536"}, std::pair{"0", "0x20000"}}) {
+    EXPECT_EQ(Run({"-p", "/nonexistent/tty", "dump", "--resume", base, length, dir.File("r.bin")}), 1) << Report();
+    EXPECT_TRUE(Has(host->Err(), "cannot resume from " + dir.File("r.bin.part") +
+                                     ": it holds part of another dump: 65536 bytes at 0x0, begun "))
+        << Report();
+    ExpectPartUntouched();
+  }
+  // Without its record nothing says what FILE.part holds.
+  fs::remove(dir.File("r.bin.part.json"));
+  EXPECT_EQ(Run({"-p", "/nonexistent/tty", "dump", "--resume", "0", "65536", dir.File("r.bin")}), 1) << Report();
+  EXPECT_TRUE(Has(host->Err(), "no record of what it holds")) << Report();
+  EXPECT_TRUE(TempDir::Read(dir.File("r.bin.part")) == heldBefore);
+}
+
 }  // namespace

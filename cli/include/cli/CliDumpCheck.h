@@ -10,6 +10,8 @@
 #pragma once
 
 #include "cli/CliFiles.h"
+#include "cli/CliSink.h"
+#include "cli/CliStatus.h"
 #include "core/Batch.h"
 
 #include <cstdint>
@@ -36,7 +38,10 @@ public:
   static constexpr int64_t kSpanBlocks = 16;     // a re-read covers at most this many blocks
 
   // `readBackName`: the name of the dumps that go into `files`' memory.
-  CDumpReadCheck(CCliFileAccess& files, std::string part, std::string readBackName, int32_t base, int32_t length);
+  // `firstFrom`: the first read goes into FILE.part from this offset on
+  // (a resumed dump); the second covers the whole range.
+  CDumpReadCheck(CCliFileAccess& files, std::string part, std::string readBackName, int32_t base, int32_t length,
+                 int64_t firstFrom = 0);
 
   // An upper bound: every entry after the second reads at least one block
   // that has not reached kMaxReads.
@@ -66,6 +71,7 @@ private:
   const std::string m_readBackName;
   const int32_t m_base;
   const int64_t m_length;
+  const int64_t m_firstFrom;
   int32_t m_current = -1;  // the entry last prepared
   bool m_currentTaken = false;  // its read has been taken in
   BatchEntry m_entry;
@@ -73,3 +79,7 @@ private:
   std::map<int64_t, std::vector<uint8_t>> m_corrections;  // agreed bytes that differ from FILE.part
   DumpCheckReport m_report;
 };
+
+// Once a completed run's worker has ended: settles the check, logs its line
+// and says what it found as a verify result.
+VerifyResult SettleDumpCheck(CDumpReadCheck& check, ICliSink& out);

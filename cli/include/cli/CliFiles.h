@@ -1,6 +1,7 @@
 // Where a command-line run takes its files and its batch list from.
 #pragma once
 
+#include "cli/CliDumpFile.h"
 #include "comm/FileAccess.h"
 #include "core/Batch.h"
 #include "update/UpdateIo.h"
@@ -15,12 +16,24 @@
 struct WorkingFileState {
   bool created = false;  // this run made it (and wrote into it)
   bool closed = false;   // the dump closed it and every byte reached it
-  uint64_t bytes = 0;    // bytes written into it
+  uint64_t bytes = 0;    // bytes the dump took (with --resume, those compared too)
+  int64_t differsAt = -1;  // --resume: where the chip's bytes first differ from those held
+};
+
+// A dump's working file as the run plans it.
+struct WorkingFilePlan {
+  DumpRecord record;  // written beside a new working file
+  // --resume: the file's first `held` bytes stay; the dump's bytes belong at
+  // `continueAt` on, and up to `held` they must be the bytes already there.
+  int64_t continueAt = -1;
+  int64_t held = 0;
 };
 
 // The run's file access: the files of the system, except that
 // - a dump into a registered working file (FILE.part) makes that file anew,
-//   never through a link or into someone else's file, and is recorded;
+//   never through a link or into someone else's file, with the record of
+//   what it holds beside it; or, resumed, goes on with the file once the
+//   bytes it holds are confirmed. What became of it is kept;
 // - a run told so before it starts keeps its other dumps in memory: the
 //   read-backs of --verify, which must not land in any file.
 // Dumps are written by the worker thread; the records and ReadBack() are
@@ -32,7 +45,7 @@ public:
   // From now on every dump but those into working files fills ReadBack().
   void KeepDumpsInMemory() { m_dumpsToMemory = true; }
   // Dumps to `path` go through CreateFreshDump and are recorded.
-  void AddWorkingFile(const std::string& path) { m_working[path]; }
+  void AddWorkingFile(const std::string& path, const WorkingFilePlan& plan) { m_working[path].plan = plan; }
   WorkingFileState WorkingFile(const std::string& path) const;
   // The bytes of the last dump kept in memory.
   const std::vector<uint8_t>& ReadBack() const { return m_readBack; }
@@ -44,7 +57,13 @@ public:
 
 private:
   CHostFileAccess& m_files;
-  std::map<std::string, WorkingFileState> m_working;
+  struct Working {
+    WorkingFilePlan plan;
+    WorkingFileState state;
+  };
+  std::unique_ptr<IDumpSink> CreateWorkingDump(const std::string& path, Working& working, std::string& error);
+
+  std::map<std::string, Working> m_working;
   bool m_dumpsToMemory = false;
   std::vector<uint8_t> m_readBack;
 };

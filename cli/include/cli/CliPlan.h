@@ -4,6 +4,7 @@
 
 #include "app/DlgLogic.h"
 #include "app/DumpApp.h"
+#include "cli/CliFiles.h"
 #include "cli/CliSession.h"
 #include "cli/CliStatus.h"
 #include "core/Batch.h"
@@ -23,7 +24,8 @@ inline constexpr const char* kReadBackName = "verify-read-back";
 struct DumpFileJob {
   std::string part;    // where the update writes
   std::string target;  // the file the finished dump replaces
-  int64_t length = 0;
+  int64_t length = 0;  // the bytes the update asks the chip for
+  WorkingFilePlan file;  // the range of the whole dump, and where a resumed one goes on
 };
 
 struct CliPlan {
@@ -38,6 +40,8 @@ struct CliPlan {
   std::vector<DumpFileJob> dumpFiles;
   // `dump --verify`: the dump is read twice, as a batch that settles every block.
   bool checksDump = false;
+  // A line for the log before the run starts (what --resume found).
+  std::string note;
   // A batch run: the Bat list of cfg.ini as it was read and checked.
   std::vector<BatchEntry> batchList;
 

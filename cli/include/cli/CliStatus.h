@@ -28,6 +28,7 @@ enum class CliRefusal {
   ImageTooLarge,    // the image is over 4 MB
   ImageUnreadable,  // the image cannot be read
   DumpUnwritable,   // the dump file cannot be written
+  CannotResume,     // --resume: FILE.part is not a part of this dump
 };
 
 // What stopped a run from outside the update.

@@ -53,5 +53,9 @@ public:
   // bytes can never go through a link, or into a file another user made or
   // one that has a second name.
   std::unique_ptr<IDumpSink> CreateFreshDump(const std::string& path, std::string& error);
+  // A dump's working file that an earlier run began, to go on with: opened
+  // without following a link, only when it is a regular file of this user
+  // with no other name, cut to its first `keep` bytes; writes go after them.
+  std::unique_ptr<IDumpSink> ContinueDump(const std::string& path, uint64_t keep, std::string& error);
 };
 using CPosixFileAccess = CHostFileAccess;
