@@ -64,6 +64,12 @@ std::vector<std::pair<CLI::App*, CliCommand>> AddCommands(CLI::App& app, CliOpti
   dump->add_option("BASE", o.base)->required();
   dump->add_option("LENGTH", o.length)->required();
   dump->add_option("FILE", o.dumpFile)->required();
+  dump->add_flag("--verify", o.verifyDump,
+                 "read the range a second time and compare; a block that differs is read again until two reads "
+                 "agree. Without it a dump is only as good as the line: a byte changed on the way goes unnoticed");
+  dump->add_flag("--resume", o.resume,
+                 "go on with FILE.part left by a dump of the same BASE and LENGTH: read again from one block "
+                 "before its end, and go on only if that block is the same as the one held");
   auto* batch = app.add_subcommand("batch", "run the Bat list of cfg.ini");
   auto* ports = app.add_subcommand("ports", "list this machine's serial ports");
   for (auto* sub : app.get_subcommands({})) sub->fallthrough();

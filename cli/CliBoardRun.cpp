@@ -114,6 +114,7 @@ BoardRunSummary RunOneBoard(const BoardsContext& ctx, const BoardPort& port, siz
   record.end = std::chrono::system_clock::now();
   record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   record.facts = outcome.facts;
+  record.resumedFrom = outcome.resumedFrom;
   if (outcome.verify && outcome.verify->result == VerifyResult::Differs) record.verifyOffset = outcome.verify->offset;
   record.logTail = sink.Tail();
   const bool recorded = !ctx.report || (station && !outcome.chipHeard) || WriteRecord(ctx, index, record);

@@ -128,6 +128,7 @@ std::optional<std::string> VerifyWord(const CliFacts& facts) {
     case VerifyResult::Differs: return "differs";
     case VerifyResult::LengthDiffers: return "length-differs";
     case VerifyResult::ImageUnreadable: return "image-unreadable";
+    case VerifyResult::Unsettled: return "unsettled";
   }
   return std::nullopt;
 }
@@ -145,6 +146,7 @@ std::string RecordLine(const BoardRecord& r) {
   line += Field("image", StringOrNull(r.image)) + Field("image_size", OrNull(r.imageSize));
   line += Field("image_sha256", StringOrNull(r.imageSha256));
   line += Field("file", StringOrNull(r.file)) + Field("file_sha256", StringOrNull(r.fileSha256));
+  line += Field("resumed_from", OrNull(r.resumedFrom));
   line += Field("result", JsonString(ResultWord(r.facts))) + Field("reason", JsonString(ResultReason(r.facts)));
   line += Field("exit_status", std::to_string(static_cast<int>(ExitStatus(r.facts))));
   line += Field("verify", verify ? JsonString(*verify) : "null") + Field("verify_offset", OrNull(r.verifyOffset));

@@ -7,11 +7,25 @@
 #include "core/Numbers.h"
 #include "core/Profile.h"
 
+#include "cli/CliJsonReport.h"
+#include "core/platform/HostFiles.h"
+
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
 namespace {
+
+constexpr int64_t kDumpBlock = 4096;  // the chip sends a dump in blocks of this size
+
+std::string HexText(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", value);
+  return text;
+}
 
 PlanRefusal BadOption(std::string text) { return PlanRefusal{CliRefusal::BadOption, std::move(text)}; }
 
@@ -109,6 +123,75 @@ std::optional<PlanRefusal> PlanProgram(const CliOptions& o, CSettingsModel& mode
   return std::nullopt;
 }
 
+// Whatever is at FILE.part is removed when the dump starts (a link, not
+// what it points to): only a folder there, or a folder that cannot be
+// written, stands in the way.
+std::optional<PlanRefusal> CheckPartFile(const std::string& part) {
+  const std::filesystem::path p(part);
+  std::error_code ec;
+  const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
+  std::string why;
+  if (std::filesystem::is_directory(std::filesystem::symlink_status(p, ec))) why = "is a directory";
+  else if (::access(folder.string().c_str(), W_OK) != 0) why = "its folder cannot be written";
+  if (why.empty()) return std::nullopt;
+  return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + part + "\": " + why};
+}
+
+// The dump runs into FILE.part; FILE is replaced once the dump is complete.
+// `written` becomes the path the update writes.
+std::optional<PlanRefusal> PlanDumpFile(const std::string& file, int32_t base, int32_t length, CliPlan& plan,
+                                        std::string& written) {
+  if (auto refusal = CheckDumpFile(file)) return refusal;
+  const std::string target = DumpTargetPath(file);
+  DumpFileJob job{DumpPartPath(target), target, length, {}};
+  job.file.record = DumpRecord{static_cast<uint32_t>(base), static_cast<uint32_t>(length),
+                               Iso8601Utc(std::chrono::system_clock::now())};
+  if (auto refusal = CheckPartFile(job.part)) return refusal;
+  written = job.part;
+  // Two entries into one file: the later dump is what the file ends with.
+  std::erase_if(plan.dumpFiles, [&](const DumpFileJob& j) { return j.part == job.part; });
+  plan.dumpFiles.push_back(std::move(job));
+  return std::nullopt;
+}
+
+// --resume: FILE.part goes on when its record says it is part of this very
+// dump. It is read again from one block before the end of its whole blocks.
+std::optional<PlanRefusal> PlanResume(DumpFileJob& job, std::string& note) {
+  const std::string& part = job.part;
+  std::error_code ec;
+  const auto status = std::filesystem::symlink_status(part, ec);
+  if (!std::filesystem::exists(status)) {
+    note = "nothing to resume: there is no " + part + "; the whole range is read.";
+    return std::nullopt;
+  }
+  const auto refuse = [&](const std::string& why) {
+    return PlanRefusal{CliRefusal::CannotResume,
+                       "cannot resume from " + part + ": " + why + "; run without --resume to read the whole range"};
+  };
+  if (!std::filesystem::is_regular_file(status)) return refuse("not a regular file");
+  std::string text;
+  const std::string recordPath = DumpRecordPath(part);
+  const auto record = host::ReadRegularFile(recordPath, text) ? ParseDumpRecord(text) : std::nullopt;
+  if (!record) return refuse("no record of what it holds in " + recordPath);
+  const DumpRecord& mine = job.file.record;
+  if (record->base != mine.base || record->length != mine.length)
+    return refuse("it holds part of another dump: " + std::to_string(record->length) + " bytes at " +
+                  HexText(record->base) + ", begun " + record->begun);
+  const auto size = std::filesystem::file_size(part, ec);
+  const int64_t held = std::min<int64_t>(ec ? 0 : static_cast<int64_t>(size), mine.length) / kDumpBlock * kDumpBlock;
+  if (held < kDumpBlock) {
+    note = "nothing to resume: " + part + " holds less than a block; the whole range is read.";
+    return std::nullopt;
+  }
+  job.file.held = held;
+  job.file.continueAt = held - kDumpBlock;
+  job.file.record.begun = record->begun;
+  job.length = mine.length - job.file.continueAt;
+  note = "resuming: " + part + " holds " + std::to_string(held) + " bytes; reading again from offset " +
+         HexText(static_cast<uint32_t>(job.file.continueAt)) + ".";
+  return std::nullopt;
+}
+
 std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& s, CliPlan& plan) {
   auto base = ParseCliNumber(o.base);
   auto length = ParseCliNumber(o.length);
@@ -122,11 +205,26 @@ std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& 
   s.m_nAct = o.command == CliCommand::Erase ? ACT_ERASE : ACT_DUMP;
   plan.progressTotal = *length;
   if (s.m_nAct != ACT_DUMP) return std::nullopt;
-  if (auto refusal = CheckDumpFile(o.dumpFile)) return refusal;
-  // The dump runs into FILE.part; FILE is replaced once the dump is complete.
-  plan.dumpTarget = DumpTargetPath(o.dumpFile);
-  s.m_strDumpFile = DumpPartPath(plan.dumpTarget);
-  return CheckDumpFile(s.m_strDumpFile);
+  plan.checksDump = o.verifyDump;
+  if (auto refusal = PlanDumpFile(o.dumpFile, s.m_nBase, s.m_nLength, plan, s.m_strDumpFile)) return refusal;
+  if (!o.resume) return std::nullopt;
+  DumpFileJob& job = plan.dumpFiles.back();
+  if (auto refusal = PlanResume(job, plan.note)) return refusal;
+  if (job.file.continueAt < 0) return std::nullopt;
+  // The chip is asked for the rest only, from the block read again.
+  s.m_nBase = static_cast<int32_t>(static_cast<uint32_t>(s.m_nBase) + static_cast<uint32_t>(job.file.continueAt));
+  s.m_nLength = static_cast<int32_t>(job.length);
+  plan.progressTotal = job.length;
+  return std::nullopt;
+}
+
+// Every dump entry of a batch runs into its FILE.part, as `dump` does.
+std::optional<PlanRefusal> PlanBatchDumps(CliPlan& plan) {
+  for (BatchEntry& entry : plan.batchList) {
+    if (entry.act != ACT_DUMP) continue;
+    if (auto refusal = PlanDumpFile(entry.file, entry.base, entry.length, plan, entry.file)) return refusal;
+  }
+  return std::nullopt;
 }
 
 std::optional<PlanRefusal> PlanOperation(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
@@ -142,7 +240,8 @@ std::optional<PlanRefusal> PlanOperation(const CliOptions& o, CSettingsModel& mo
       break;
   }
   s.m_nAct = ACT_BATCH;
-  return ReadBatchList(model.Config(), plan.batchList);
+  if (auto refusal = ReadBatchList(model.Config(), plan.batchList)) return refusal;
+  return PlanBatchDumps(plan);
 }
 
 // The checks of "Link", as if the port were open; the message without its line break.
@@ -197,7 +296,7 @@ std::optional<PlanRefusal> MakePlan(const CliOptions& o, CSettingsModel& model, 
   if (auto r = CheckAsLink(s)) return r;
   s.m_nFlashModel = model.FlashModelCode();
   // A verifying run is a batch of its own: the checks above were those of "program".
-  if (plan.Verifies()) s.m_nAct = ACT_BATCH;
+  if (plan.RunsAsBatch()) s.m_nAct = ACT_BATCH;
   plan.settings = s;
   return std::nullopt;
 }

@@ -11,6 +11,7 @@ CliExit RefusalStatus(CliRefusal refusal) {
   switch (refusal) {
     case CliRefusal::ImageUnreadable:
     case CliRefusal::DumpUnwritable:
+    case CliRefusal::CannotResume:
       return EXIT_FAILED;  // a file problem, not a usage problem
     case CliRefusal::PortIsFolder:
       return EXIT_NO_PORT;
@@ -80,6 +81,7 @@ std::string VerifyLine(const VerifyReport& report) {
       return line;
     case VerifyResult::LengthDiffers:
     case VerifyResult::ImageUnreadable:
+    case VerifyResult::Unsettled:
       break;
   }
   std::snprintf(line, sizeof line, "verify failed: read back %zu of %zu bytes", report.readBackSize, report.imageSize);

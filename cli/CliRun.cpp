@@ -2,6 +2,7 @@
 // update to their end, then report. Every way the run can end is recorded
 // as a typed fact; ExitStatus turns those into the exit status.
 #include "cli/CliBoard.h"
+#include "cli/CliDumpCheck.h"
 #include "cli/CliDumpFile.h"
 #include "cli/CliFiles.h"
 #include "cli/CliOutput.h"
@@ -101,13 +102,6 @@ private:
   std::atomic<Clock::rep> m_lastActivityNs{0};
 };
 
-// When the file was last written, in the file system's clock; -1 when it does not exist.
-int64_t ModificationStamp(const std::string& path) {
-  std::error_code ec;
-  const auto when = std::filesystem::last_write_time(path, ec);
-  return ec ? -1 : static_cast<int64_t>(when.time_since_epoch().count());
-}
-
 // Seconds as the user wrote them: 0.5 stays 0.5, 60 stays 60.
 std::string SecondsText(double seconds) {
   char text[32];
@@ -136,6 +130,11 @@ public:
   CliFacts Run();
   bool ChipHeard() const { return m_observer.ChipHeard(); }
   const std::optional<VerifyReport>& VerifyDone() const { return m_verify; }
+  // The offset a resumed dump asked the chip from; nothing when it was not resumed.
+  std::optional<uint64_t> ResumedFrom() const {
+    if (m_plan.dumpFiles.empty() || m_plan.dumpFiles.front().file.continueAt < 0) return std::nullopt;
+    return static_cast<uint64_t>(m_plan.dumpFiles.front().file.continueAt);
+  }
 
 private:
   void RunWorker(IBatchSource& batch, CliFacts& facts);
@@ -156,9 +155,6 @@ private:
   PortPlace Place() const;
   Clock::time_point NextWake() const;
   VerifyResult Verify();
-  // `dump`: moves the complete dump over its file, or says where the bytes
-  // of an incomplete one are.
-  void FinishDumpFile(CliFacts& facts);
 
   static constexpr auto kInterruptGrace = std::chrono::seconds(2);
 
@@ -177,8 +173,7 @@ private:
   std::optional<Clock::time_point> m_interruptedAt;
   uint64_t m_stepsAtInterrupt = 0;
   std::optional<VerifyReport> m_verify;
-  bool m_endHandled = false;       // the window's answer to WM_UPDATE_END has run
-  int64_t m_partStampBefore = -1;  // modification time of the dump's .part before the run
+  bool m_endHandled = false;  // the window's answer to WM_UPDATE_END has run
 };
 
 CliFacts CCliSession::Run() {
@@ -190,41 +185,33 @@ CliFacts CCliSession::Run() {
   m_logic.SetDevicePath(m_plan.devicePath);
   // The run ends with the update: its stop sequence must not open the port again.
   m_logic.SetReopenOnStop(false);
-  if (m_plan.Verifies()) m_files.KeepDumpsInMemory();
+  if (m_plan.RunsAsBatch()) m_files.KeepDumpsInMemory();
+  for (const DumpFileJob& job : m_plan.dumpFiles) m_files.AddWorkingFile(job.part, job.file);
+  if (!m_plan.note.empty()) m_out.LogLine(m_plan.note);
   CMemoryBatch verifyBatch(m_plan.verifyBatch);
   // A batch runs the list as it was checked, not as cfg.ini may read by now.
   CMemoryBatch batchList(m_plan.batchList);
+  std::optional<CDumpReadCheck> readCheck;
+  if (m_plan.checksDump) {
+    const DumpFileJob& job = m_plan.dumpFiles.front();
+    readCheck.emplace(m_files, job.part, kReadBackName, static_cast<int32_t>(job.file.record.base),
+                      static_cast<int32_t>(job.file.record.length), std::max<int64_t>(job.file.continueAt, 0));
+  }
+  IBatchSource& batch = readCheck ? static_cast<IBatchSource&>(*readCheck)
+                                  : m_plan.Verifies() ? static_cast<IBatchSource&>(verifyBatch) : batchList;
   CSignalListener wakeOnSignal(m_setUp.signals, [this] { m_window.Wake(); });
 
-  if (!m_plan.dumpTarget.empty()) m_partStampBefore = ModificationStamp(m_plan.settings.m_strDumpFile);
   CliFacts facts;
-  RunWorker(m_plan.Verifies() ? verifyBatch : batchList, facts);
+  RunWorker(batch, facts);
   if (facts.stop == CliStop::NoWorker) return facts;
   m_out.Finish();
-  if (facts.outcome == UpdateOutcome::Completed && m_plan.Verifies()) facts.verify = Verify();
-  if (facts.outcome == UpdateOutcome::Completed && m_o.command == CliCommand::Program && !m_o.verify)
+  const bool completed = facts.outcome == UpdateOutcome::Completed;
+  if (completed && m_plan.Verifies()) facts.verify = Verify();
+  if (completed && readCheck) facts.verify = SettleDumpCheck(*readCheck, m_out);
+  if (completed && m_o.command == CliCommand::Program && !m_o.verify)
     m_out.LogLine("not verified: --no-verify skipped the read-back.");
-  if (!m_plan.dumpTarget.empty()) FinishDumpFile(facts);
+  FinishDumpFiles(m_plan.dumpFiles, m_files, m_o.command == CliCommand::Batch, m_out, facts);
   return facts;
-}
-
-void CCliSession::FinishDumpFile(CliFacts& facts) {
-  const std::string& part = m_plan.settings.m_strDumpFile;
-  const std::string& target = m_plan.dumpTarget;
-  std::string why;
-  if (ExitStatus(facts) == EXIT_DONE) {
-    if (FinishDump(part, target, why)) return;
-    m_out.Message("cannot move the dump " + part + " over " + target + ": " + why);
-    facts.outcome = UpdateOutcome::FileError;
-    return;
-  }
-  // Only a .part this run wrote: one left by an earlier run is not this dump.
-  const int64_t stamp = ModificationStamp(part);
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(part, ec);
-  if (stamp != -1 && stamp != m_partStampBefore && !ec)
-    m_out.Message("the dump is incomplete: its " + std::to_string(size) + " bytes are in " + part + "; " + target +
-                  " was left as it was");
 }
 
 void CCliSession::RunWorker(IBatchSource& batch, CliFacts& facts) {
@@ -388,5 +375,6 @@ BoardOutcome RunBoardSession(const BoardSetUp& setUp) {
   outcome.facts = session.Run();
   outcome.verify = session.VerifyDone();
   outcome.chipHeard = session.ChipHeard();
+  outcome.resumedFrom = session.ResumedFrom();
   return outcome;
 }

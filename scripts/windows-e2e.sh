@@ -2,7 +2,7 @@
 # End-to-end runs of the Windows command line under wine against the chip
 # simulator: chipsim (built natively for Linux) serves a pseudo-terminal that
 # wine maps to COM5, and tqupdate.exe programs an image with --verify, dumps
-# it back (byte for byte the same), then dumps from a chip that vanishes
+# it back (byte for byte the same) twice over the same file, then dumps from a chip that vanishes
 # mid-dump, which must end with exit status 1 within seconds.
 # Usage: scripts/windows-e2e.sh [NATIVE_BUILD] [WINDOWS_BUILD]  (default build, build-win)
 set -euo pipefail
@@ -63,6 +63,16 @@ else
   echo "windows-e2e: the dump differs from the image" >&2
   exit 1
 fi
+
+# A second dump over the same file: the finished FILE.part must replace FILE,
+# which the C library's rename() cannot do on Windows.
+echo "== tqupdate.exe -p COM5 dump 0x100000 $size readback.bin, over the file of the first dump"
+wine "$exe" -q -p COM5 dump 0x100000 "$size" "$(winpath "$work/readback.bin")"
+if ! cmp "$work/image.bin" "$work/readback.bin" || [ -e "$work/readback.bin.part" ]; then
+  echo "windows-e2e: the second dump did not replace the first byte for byte" >&2
+  exit 1
+fi
+echo "== the second dump replaced the first byte for byte"
 
 echo "== the same dump from a chip that vanishes after 8000 bytes"
 start_sim --vanish dump:8000

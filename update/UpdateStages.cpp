@@ -308,7 +308,8 @@ void CUpdateEngine::SendDumpCommand() {
 
 void CUpdateEngine::CompleteAct() {
   const UpdateSettings& s = m_settings;
-  if (s.m_nAct == ACT_BATCH && static_cast<int64_t>(s.m_nBatchIndex) < static_cast<int64_t>(s.m_nTotalNum) - 1) {
+  if (s.m_nAct == ACT_BATCH && static_cast<int64_t>(s.m_nBatchIndex) < static_cast<int64_t>(s.m_nTotalNum) - 1 &&
+      m_deps.batch.HasEntry(s.m_nBatchIndex + 1)) {
     ++m_settings.m_nBatchIndex;
     m_nStage = STAGE_CONTROL_INFO;
     SendStageBlock();

@@ -22,6 +22,7 @@ public:
   FdGuard(const FdGuard&) = delete;
   FdGuard& operator=(const FdGuard&) = delete;
   int Get() const { return m_fd; }
+  void Release() { m_fd = -1; }
 
 private:
   int m_fd;
@@ -90,4 +91,32 @@ std::unique_ptr<IDumpSink> CHostFileAccess::CreateDump(const std::string& path, 
   const int fd = OpenNoWait(path, O_RDWR | O_CREAT | O_TRUNC, error);
   if (fd < 0) return nullptr;
   return std::make_unique<CBufferedDumpSink>(fd);
+}
+
+std::unique_ptr<IDumpSink> CHostFileAccess::CreateFreshDump(const std::string& path, std::string& error) {
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+    error = ErrnoText(errno);
+    return nullptr;
+  }
+  // O_EXCL also refuses a link that appeared at the path since.
+  const int fd = OpenNoWait(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, error);
+  if (fd < 0) return nullptr;
+  return std::make_unique<CBufferedDumpSink>(fd);
+}
+
+std::unique_ptr<IDumpSink> CHostFileAccess::ContinueDump(const std::string& path, uint64_t keep, std::string& error) {
+  FdGuard fd(OpenNoWait(path, O_WRONLY | O_NOFOLLOW, error));
+  if (fd.Get() < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != ::geteuid()) {
+    error = "not a regular file of this user with one name";
+    return nullptr;
+  }
+  if (::ftruncate(fd.Get(), static_cast<off_t>(keep)) != 0 || ::lseek(fd.Get(), 0, SEEK_END) < 0) {
+    error = ErrnoText(errno);
+    return nullptr;
+  }
+  const int owned = fd.Get();
+  fd.Release();
+  return std::make_unique<CBufferedDumpSink>(owned);
 }

@@ -5,6 +5,8 @@
 // device, and a dump written to a serial line would do damage.
 #include "comm/FileAccess.h"
 
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -28,6 +30,7 @@ public:
   FdGuard(const FdGuard&) = delete;
   FdGuard& operator=(const FdGuard&) = delete;
   int Get() const { return m_fd; }
+  void Release() { m_fd = -1; }
 
 private:
   int m_fd;
@@ -92,4 +95,34 @@ std::unique_ptr<IDumpSink> CHostFileAccess::CreateDump(const std::string& path, 
   const int fd = OpenRegular(path, _O_RDWR | _O_CREAT | _O_TRUNC, error);
   if (fd < 0) return nullptr;
   return std::make_unique<CBufferedDumpSink>(fd);
+}
+
+std::unique_ptr<IDumpSink> CHostFileAccess::CreateFreshDump(const std::string& path, std::string& error) {
+  // Removing a link removes the link; a missing file is no reason to stop.
+  if (::_unlink(path.c_str()) != 0 && errno != ENOENT) {
+    error = ErrnoText(errno);
+    return nullptr;
+  }
+  // _O_EXCL fails on anything that appeared at the path since, a link included.
+  const int fd = OpenRegular(path, _O_WRONLY | _O_CREAT | _O_EXCL, error);
+  if (fd < 0) return nullptr;
+  return std::make_unique<CBufferedDumpSink>(fd);
+}
+
+std::unique_ptr<IDumpSink> CHostFileAccess::ContinueDump(const std::string& path, uint64_t keep, std::string& error) {
+  // A link or junction is a reparse point: never written through.
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    error = "not a regular file";
+    return nullptr;
+  }
+  FdGuard fd(OpenRegular(path, _O_WRONLY, error));
+  if (fd.Get() < 0) return nullptr;
+  if (::_chsize_s(fd.Get(), static_cast<__int64>(keep)) != 0 || ::_lseeki64(fd.Get(), 0, SEEK_END) < 0) {
+    error = ErrnoText(errno);
+    return nullptr;
+  }
+  const int owned = fd.Get();
+  fd.Release();
+  return std::make_unique<CBufferedDumpSink>(owned);
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
@@ -109,6 +110,35 @@ bool ReplaceFileWith(const std::filesystem::path& target, const std::string& dat
   if (ok && ::rename(name.data(), target.c_str()) != 0) ok = false;
   if (!ok) ::unlink(name.data());
   return ok;
+}
+
+bool MoveFileOver(const std::string& source, const std::string& target, std::string& error) {
+  // The source is opened without following a link: what is moved is a file
+  // of ours, never something a link points to.
+  const int fd = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = fd < 0 ? std::strerror(errno) : "not a regular file";
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  struct stat old {};
+  if (::stat(target.c_str(), &old) == 0) {
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) { /* an ordinary user keeps its own */ }
+    ::fchmod(fd, old.st_mode & 07777);
+  }
+  const bool synced = ::fsync(fd) == 0;
+  const int syncErr = errno;
+  ::close(fd);
+  if (!synced) {
+    error = std::strerror(syncErr);
+    return false;
+  }
+  if (::rename(source.c_str(), target.c_str()) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 std::string FileGroupName(const std::string& path) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <string>
 
 namespace host {
 
@@ -89,6 +90,16 @@ HANDLE CreateTemporary(const std::filesystem::path& target, std::string& name) {
   return INVALID_HANDLE_VALUE;
 }
 
+// The system's words for an error code, without the closing line break.
+std::string SystemText(DWORD code) {
+  char buffer[512] = {};
+  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
+                                   sizeof buffer, nullptr);
+  std::string text(buffer, n);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? "error " + std::to_string(code) : text;
+}
+
 }  // namespace
 
 bool ReadRegularFile(const std::string& path, std::string& out) {
@@ -135,6 +146,19 @@ bool ReplaceFileWith(const std::filesystem::path& target, const std::string& dat
   if (ok) ok = ::MoveFileExA(name.c_str(), target.string().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) ::DeleteFileA(name.c_str());
   return ok;
+}
+
+bool MoveFileOver(const std::string& source, const std::string& target, std::string& error) {
+  const DWORD attributes = ::GetFileAttributesA(source.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+    error = attributes == INVALID_FILE_ATTRIBUTES ? SystemText(::GetLastError()) : "not a regular file";
+    return false;
+  }
+  // rename() of the C library refuses to replace an existing file here;
+  // MoveFileEx replaces it in one step.
+  if (::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  error = SystemText(::GetLastError());
+  return false;
 }
 
 std::string FileGroupName(const std::string&) { return {}; }

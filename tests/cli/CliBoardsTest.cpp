@@ -152,6 +152,32 @@ TEST_F(CliBoardsTest, FailingBoardsEndAloneWhileTheOthersDump) {
   EXPECT_FALSE(fs::exists(dir.File("dump-" + NameOf(vanishes) + ".bin")));
 }
 
+TEST_F(CliBoardsTest, ResumeGoesOnWithEachBoardsOwnFile) {
+  // Ports through links, so that a board started again keeps its name.
+  const std::string a = dir.File("boardA"), b = dir.File("boardB");
+  StartBoard({"--link", a, "--vanish", "dump:20000"});
+  StartBoard({"--link", b});
+  const std::string pattern = dir.File("d-{port}.bin");
+  const auto file = [&](const std::string& port) { return dir.File("d-" + NameOf("/dev" + port) + ".bin"); };
+  ASSERT_EQ(Run({"-p", a + "," + b, "dump", "0", "65536", pattern}), 1) << Report();
+  ASSERT_EQ(fs::file_size(file(a) + ".part"), 20000u) << Report();
+  ASSERT_TRUE(fs::exists(file(b)));
+
+  sims.front().reset();
+  fs::remove(a);
+  StartBoard({"--link", a});  // the same flash content: the blocks held still read the same
+  ASSERT_EQ(Run({"-p", a + "," + b, "--report", dir.File("report.jsonl"), "dump", "--resume", "0", "65536", pattern}),
+            0)
+      << Report();
+  EXPECT_TRUE(TempDir::Read(file(a)) == FlashAt(2, 0, 65536));
+  EXPECT_TRUE(TempDir::Read(file(b)) == FlashAt(1, 0, 65536));
+  EXPECT_NE(sims.back()->Err().find("dump: 0x00003000, 53248 bytes"), std::string::npos) << Report();
+  std::map<std::string, std::string> resumedFrom;
+  for (const auto& r : Records()) resumedFrom[r.at("name").text] = r.at("resumed_from").text;
+  EXPECT_EQ(resumedFrom[NameOf("/dev" + a)], "12288") << Report();
+  EXPECT_EQ(resumedFrom[NameOf("/dev" + b)], "null") << Report();
+}
+
 TEST_F(CliBoardsTest, SeveralPortsNeedOneDumpFileEach) {
   const std::string a = StartBoard();
   const std::string b = StartBoard();

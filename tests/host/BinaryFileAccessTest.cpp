@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,43 @@ TEST(BinaryFileAccess, DumpHoldsExactlyTheBytesWritten) {
   const std::string onDisk = TempDir::Read(dir.File("dump.bin"));
   ASSERT_EQ(onDisk.size(), data.size());
   EXPECT_TRUE(std::equal(data.begin(), data.end(), reinterpret_cast<const uint8_t*>(onDisk.data())));
+}
+
+TEST(BinaryFileAccess, FreshDumpNeverWritesThroughWhatWasAtThePath) {
+  TempDir dir;
+  CHostFileAccess files;
+  std::string error;
+  const uint8_t bytes[] = {1, 2, 3};
+  const auto writeFresh = [&](const std::string& name) {
+    auto sink = files.CreateFreshDump(dir.File(name), error);
+    return sink && sink->Write(bytes, 3, error) && sink->Close(error);
+  };
+  // An earlier run's file is replaced, not appended to.
+  dir.Write("a.part", "an earlier run's bytes");
+  ASSERT_TRUE(writeFresh("a.part")) << error;
+  EXPECT_EQ(TempDir::Read(dir.File("a.part")), "\x01\x02\x03");
+
+  // A link, or a second name of another file: that file keeps its bytes.
+  const std::string other = dir.Write("other.txt", "not ours");
+  std::error_code ec;
+  std::filesystem::create_hard_link(other, dir.File("hard.part"), ec);
+  if (!ec) {
+    ASSERT_TRUE(writeFresh("hard.part")) << error;
+    EXPECT_EQ(TempDir::Read(other), "not ours");
+    EXPECT_EQ(TempDir::Read(dir.File("hard.part")), "\x01\x02\x03");
+  }
+  std::filesystem::create_symlink(other, dir.File("soft.part"), ec);
+  if (!ec) {
+    ASSERT_TRUE(writeFresh("soft.part")) << error;
+    EXPECT_EQ(TempDir::Read(other), "not ours");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.File("soft.part")));
+  }
+
+  // A folder is not removed.
+  std::filesystem::create_directory(dir.File("folder.part"));
+  EXPECT_EQ(files.CreateFreshDump(dir.File("folder.part"), error), nullptr);
+  EXPECT_FALSE(error.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("folder.part")));
 }
 
 TEST(BinaryFileAccess, ReadsBySizeAndOffsetGoPastEndOfFileBytes) {

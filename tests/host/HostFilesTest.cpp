@@ -47,6 +47,39 @@ TEST(HostFiles, ReplaceCreatesAMissingFileAndFailsInAMissingFolder) {
   EXPECT_FALSE(host::ReplaceFileWith(dir.File("no/such/folder.ini"), "x"));
 }
 
+TEST(HostFiles, MoveOverReplacesAnExistingFileOrFailsWithAReason) {
+  TempDir dir;
+  const std::string target = dir.Write("dump.bin", "an older dump");
+  // rename() of the Windows C library would refuse here: the target exists.
+  std::string error;
+  ASSERT_TRUE(host::MoveFileOver(dir.Write("dump.bin.part", kTrapBytes), target, error)) << error;
+  EXPECT_EQ(TempDir::Read(target), kTrapBytes);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("dump.bin.part")));
+  ASSERT_TRUE(host::MoveFileOver(dir.Write("b.part", "x"), dir.File("new.bin"), error)) << error;
+  EXPECT_EQ(TempDir::Read(dir.File("new.bin")), "x");
+
+  EXPECT_FALSE(host::MoveFileOver(dir.File("missing.part"), target, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(TempDir::Read(target), kTrapBytes);
+  std::filesystem::create_directory(dir.File("folder"));
+  error.clear();
+  EXPECT_FALSE(host::MoveFileOver(dir.File("folder"), target, error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(HostFiles, MoveOverNeverMovesALinkIntoPlace) {
+  TempDir dir;
+  const std::string victim = dir.Write("victim.txt", "someone else's");
+  const std::string target = dir.Write("dump.bin", "an older dump");
+  std::error_code ec;
+  std::filesystem::create_symlink(victim, dir.File("dump.bin.part"), ec);
+  if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
+  std::string error;
+  EXPECT_FALSE(host::MoveFileOver(dir.File("dump.bin.part"), target, error));
+  EXPECT_FALSE(std::filesystem::is_symlink(target));
+  EXPECT_EQ(TempDir::Read(target), "an older dump");
+}
+
 TEST(HostFiles, FoldersAndMissingFilesAreRefused) {
   TempDir dir;
   std::string got = "stale";

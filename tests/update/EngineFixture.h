@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -180,7 +181,9 @@ public:
     if (index >= 0 && static_cast<size_t>(index) < entries.size()) return entries[static_cast<size_t>(index)];
     return BatchEntry{};
   }
+  bool HasEntry(int32_t index) override { return index < endsBefore; }
   int32_t total = 0;
+  int32_t endsBefore = INT32_MAX;  // the first entry the list says it does not have
   std::vector<BatchEntry> entries;
   std::vector<int32_t> requested;
 };

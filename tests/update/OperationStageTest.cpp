@@ -200,6 +200,16 @@ TEST_F(BatchTest, TotalNumZeroRunsEntryZeroOnly) {
   EXPECT_EQ(engine.Stage(), STAGE_IDLE);
 }
 
+TEST_F(BatchTest, ListThatEndsEarlyCompletesAfterItsLastEntry) {
+  RunToControlInfo(BatchSettings(3));
+  batch.endsBefore = 1;
+  Feed("XEEX");
+  EXPECT_EQ(view.logs.back(), "\ncompelete.");
+  EXPECT_EQ(view.Count(WM_UPDATE_END), 1);
+  EXPECT_EQ(batch.requested, std::vector<int32_t>{0});
+  EXPECT_EQ(engine.Stage(), STAGE_IDLE);
+}
+
 TEST_F(BatchTest, NegativeAcknowledgeOfTheControlInfoReadsTheEntryAgain) {
   RunToControlInfo(BatchSettings(3));
   Feed("Y");

@@ -9,6 +9,7 @@
 #include "cli/CliSignals.h"
 #include "cli/CliSink.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,7 @@ struct BoardOutcome {
   CliFacts facts;
   std::optional<VerifyReport> verify;  // the comparison of --verify, when it ran
   bool chipHeard = false;              // the chip sent at least one byte
+  std::optional<uint64_t> resumedFrom;  // dump --resume: the offset the chip was asked from
 };
 
 BoardOutcome RunBoardSession(const BoardSetUp& setUp);

@@ -1,26 +1,53 @@
 // Where a command-line run takes its files and its batch list from.
 #pragma once
 
+#include "cli/CliDumpFile.h"
+#include "comm/FileAccess.h"
 #include "core/Batch.h"
 #include "update/UpdateIo.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-// The run's file access: the files of the system, except that a --verify
-// run is told before it starts that its dumps go into memory. Its one dump
-// is the read-back of the range just programmed, which must not land in any
-// file.
+// What became of a dump's working file (FILE.part) in this run.
+struct WorkingFileState {
+  bool created = false;  // this run made it (and wrote into it)
+  bool closed = false;   // the dump closed it and every byte reached it
+  uint64_t bytes = 0;    // bytes the dump took (with --resume, those compared too)
+  int64_t differsAt = -1;  // --resume: where the chip's bytes first differ from those held
+};
+
+// A dump's working file as the run plans it.
+struct WorkingFilePlan {
+  DumpRecord record;  // written beside a new working file
+  // --resume: the file's first `held` bytes stay; the dump's bytes belong at
+  // `continueAt` on, and up to `held` they must be the bytes already there.
+  int64_t continueAt = -1;
+  int64_t held = 0;
+};
+
+// The run's file access: the files of the system, except that
+// - a dump into a registered working file (FILE.part) makes that file anew,
+//   never through a link or into someone else's file, with the record of
+//   what it holds beside it; or, resumed, goes on with the file once the
+//   bytes it holds are confirmed. What became of it is kept;
+// - a run told so before it starts keeps its other dumps in memory: the
+//   read-backs of --verify, which must not land in any file.
+// Dumps are written by the worker thread; the records and ReadBack() are
+// read on that thread while it runs, or by others once it has ended.
 class CCliFileAccess : public IFileAccess {
 public:
-  explicit CCliFileAccess(IFileAccess& files) : m_files(files) {}
+  explicit CCliFileAccess(CHostFileAccess& files) : m_files(files) {}
 
-  // From now on every dump fills ReadBack() instead of a file.
+  // From now on every dump but those into working files fills ReadBack().
   void KeepDumpsInMemory() { m_dumpsToMemory = true; }
-  // The bytes of the dumps kept in memory. Written by the worker thread;
-  // read only after it has ended.
+  // Dumps to `path` go through CreateFreshDump and are recorded.
+  void AddWorkingFile(const std::string& path, const WorkingFilePlan& plan) { m_working[path].plan = plan; }
+  WorkingFileState WorkingFile(const std::string& path) const;
+  // The bytes of the last dump kept in memory.
   const std::vector<uint8_t>& ReadBack() const { return m_readBack; }
 
   bool FileSize(const std::string& path, uint64_t& size, std::string& error) override;
@@ -29,7 +56,14 @@ public:
   std::unique_ptr<IDumpSink> CreateDump(const std::string& path, std::string& error) override;
 
 private:
-  IFileAccess& m_files;
+  CHostFileAccess& m_files;
+  struct Working {
+    WorkingFilePlan plan;
+    WorkingFileState state;
+  };
+  std::unique_ptr<IDumpSink> CreateWorkingDump(const std::string& path, Working& working, std::string& error);
+
+  std::map<std::string, Working> m_working;
   bool m_dumpsToMemory = false;
   std::vector<uint8_t> m_readBack;
 };

@@ -28,6 +28,7 @@ struct BoardRecord {
   std::string imageSha256;
   std::string file;   // dump: the file written, and its SHA-256 when complete
   std::string fileSha256;
+  std::optional<uint64_t> resumedFrom;  // dump --resume: the offset the chip was asked from
   CliFacts facts;
   std::optional<size_t> verifyOffset;  // the first differing byte
   std::vector<std::string> logTail;    // the last log lines, on failure

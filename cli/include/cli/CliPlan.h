@@ -4,6 +4,7 @@
 
 #include "app/DlgLogic.h"
 #include "app/DumpApp.h"
+#include "cli/CliFiles.h"
 #include "cli/CliSession.h"
 #include "cli/CliStatus.h"
 #include "core/Batch.h"
@@ -19,6 +20,14 @@
 // bytes go into memory (CCliFileAccess::KeepDumpsInMemory), not to a file.
 inline constexpr const char* kReadBackName = "verify-read-back";
 
+// A dump that runs into FILE.part beside its FILE.
+struct DumpFileJob {
+  std::string part;    // where the update writes
+  std::string target;  // the file the finished dump replaces
+  int64_t length = 0;  // the bytes the update asks the chip for
+  WorkingFilePlan file;  // the range of the whole dump, and where a resumed one goes on
+};
+
 struct CliPlan {
   UpdateSettings settings;
   std::string devicePath;  // a device the options named instead of a COM number
@@ -26,13 +35,19 @@ struct CliPlan {
   // a batch of two kept in memory. Empty for every other run.
   std::vector<BatchEntry> verifyBatch;
   int64_t progressTotal = 0;
-  // `dump`: the file the finished dump replaces; the update writes
-  // settings.m_strDumpFile (the .part beside it). Empty for other commands.
-  std::string dumpTarget;
+  // `dump`, and each dump entry of a batch: the update writes FILE.part,
+  // which replaces FILE once that dump is complete. Empty for other commands.
+  std::vector<DumpFileJob> dumpFiles;
+  // `dump --verify`: the dump is read twice, as a batch that settles every block.
+  bool checksDump = false;
+  // A line for the log before the run starts (what --resume found).
+  std::string note;
   // A batch run: the Bat list of cfg.ini as it was read and checked.
   std::vector<BatchEntry> batchList;
 
   bool Verifies() const { return !verifyBatch.empty(); }
+  // The run is a batch of its own making rather than the act it checked.
+  bool RunsAsBatch() const { return Verifies() || checksDump; }
 };
 
 // A reason to stop before the port, with the message that explains it.

@@ -23,6 +23,8 @@ struct CliOptions {
   double timeoutSeconds = 60;
   bool quiet = false;
   bool verify = true;  // program: read the range back and compare (--no-verify: false)
+  bool verifyDump = false;  // dump --verify: read the range twice and settle every block
+  bool resume = false;      // dump --resume: go on with FILE.part of the same dump
   std::string logFile;
   // Operands.
   std::string base, length, image, dumpFile;

@@ -30,6 +30,7 @@ enum class CliRefusal {
   ImageTooLarge,    // the image is over 4 MB
   ImageUnreadable,  // the image cannot be read
   DumpUnwritable,   // the dump file cannot be written
+  CannotResume,     // --resume: FILE.part is not a part of this dump
 };
 
 // What stopped a run from outside the update.
@@ -45,7 +46,8 @@ enum class VerifyResult {
   Same,
   Differs,          // a byte differs
   LengthDiffers,    // fewer (or more) bytes came back than the image holds
-  ImageUnreadable,  // the image could not be read again
+  ImageUnreadable,  // the image (or a dump's first read) could not be read again
+  Unsettled,        // dump --verify: a block read differently every time
 };
 
 // What happened in a run. A run records the one event that ended it; should

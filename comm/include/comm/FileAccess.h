@@ -47,5 +47,15 @@ public:
   bool ReadAt(const std::string& path, uint64_t offset, uint8_t* buffer, size_t length, size_t& got,
               std::string& error) override;
   std::unique_ptr<IDumpSink> CreateDump(const std::string& path, std::string& error) override;
+  // A dump's working file beside the file it will replace: whatever is at
+  // `path` is removed first (a link itself, never what it points to), then
+  // the file is created anew and only if no one made one in between. So the
+  // bytes can never go through a link, or into a file another user made or
+  // one that has a second name.
+  std::unique_ptr<IDumpSink> CreateFreshDump(const std::string& path, std::string& error);
+  // A dump's working file that an earlier run began, to go on with: opened
+  // without following a link, only when it is a regular file of this user
+  // with no other name, cut to its first `keep` bytes; writes go after them.
+  std::unique_ptr<IDumpSink> ContinueDump(const std::string& path, uint64_t keep, std::string& error);
 };
 using CPosixFileAccess = CHostFileAccess;

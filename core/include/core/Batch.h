@@ -19,4 +19,11 @@ public:
   virtual ~IBatchSource() = default;
   virtual int32_t TotalNum() = 0;
   virtual BatchEntry Entry(int32_t index) = 0;
+  // Whether the run goes on to entry `index` (below TotalNum()) once the one
+  // before it is done. A list that learns from its own entries as they run
+  // may end early; the configuration file's list never does.
+  virtual bool HasEntry(int32_t index) {
+    (void)index;
+    return true;
+  }
 };

@@ -30,6 +30,13 @@ bool CreateEmptyFile(const std::string& path);
 // old file's mode and owner are kept. On failure nothing is left behind.
 bool ReplaceFileWith(const std::filesystem::path& target, const std::string& data);
 
+// Puts the regular file `source` in place of `target` in one step, replacing
+// an existing file, so that `target` names the old file or the new one and
+// never neither. Where the system has them, the old file's mode and owner
+// pass to the new one. False with the system's reason in `error`; `source`
+// is then still there.
+bool MoveFileOver(const std::string& source, const std::string& target, std::string& error);
+
 // The name of the group that owns the file (a serial device: who may open
 // it); empty where the system has no such thing or does not say.
 std::string FileGroupName(const std::string& path);
