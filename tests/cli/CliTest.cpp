@@ -108,6 +108,20 @@ TEST_F(CliTest, SilentChipGivesUpAfterTheTimeout) {
   EXPECT_GE(took, 2s);
 }
 
+TEST_F(CliTest, ChipResetDuringADumpFailsInsteadOfTakingItsRequestsForData) {
+  // After the first block the chip resets; its boot loader's request, every
+  // 50 ms or every 1 ms, fills the last 30 bytes of the range and follows it.
+  for (const char* repeat : {"50", "1"}) {
+    const auto device = StartSim({"--reset", "dump:4096", "--repeat", repeat});
+    dir.Write("reset.bin", "an older dump");
+    EXPECT_EQ(Run({"-p", device, "dump", "0", "4126", dir.File("reset.bin")}, 20s), 1) << repeat << Report();
+    EXPECT_EQ(TempDir::Read(dir.File("reset.bin")), "an older dump");
+    EXPECT_EQ(host->Out().find("dump ok."), std::string::npos) << Report();
+    sim.reset();
+    fs::remove(dir.File("sim.out"));
+  }
+}
+
 TEST_F(CliTest, DeviceVanishingMidDumpFailsAndKeepsThePartialDumpBesideTheFile) {
   const auto device = StartSim({"--vanish", "dump:5000"});
   // What the file held before a failed dump stays; the bytes received are in FILE.part.
