@@ -22,8 +22,10 @@ constexpr uint64_t kDumpSlowdown = 4;
 constexpr uint64_t kDumpMarginMs = 2000;
 
 // After the closing 'X' a healthy flash loader says nothing more; a chip
-// reset during the dump repeats its request every 1-50 ms.
-constexpr uint64_t kDumpQuietMs = 300;
+// reset during the dump repeats its request every 1-50 ms, which comes
+// within this window even behind a USB adapter's 16 ms. A chip that goes
+// back to its boot loader on its own after an act waits longer than this.
+constexpr uint64_t kDumpQuietMs = 100;
 
 uint64_t SlowWireMs(int64_t bytes) {
   return static_cast<uint64_t>(bytes) * 10 * 1000 * kDumpSlowdown / LOADER_BAUD;  // ten bits a byte

@@ -101,7 +101,7 @@ TEST_F(DumpEndTest, QuietAfterTheClosingXMakesTheDump) {
   StartDump(5000);
   Feed(Pattern(5000));
   Feed("X");
-  EXPECT_EQ(port.quietWaits, std::vector<uint32_t>{300});
+  EXPECT_EQ(port.quietWaits, std::vector<uint32_t>{100});
   EXPECT_TRUE(DumpOk());
   EXPECT_EQ(observer.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::Completed});
 }
