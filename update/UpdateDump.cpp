@@ -12,12 +12,13 @@
 namespace {
 constexpr int64_t kTickBytes = FLASH_SECTOR_SIZE;  // bytes per dump acknowledge
 
-// A dumping chip sends a block at the loader's line speed, without pause.
-// Byte k of a block may come this many times its wire time after the
-// host's request for the block, plus a margin for adapter latency (16 ms),
-// a network serial server's jitter and a busy host, before the bytes are
-// taken for someone else's: a chip reset mid-dump sends its boot loader's
-// requests, one 'X' every 1-50 ms, far slower than the line.
+// A dumping chip sends a block at the line's speed (its setting, or the
+// slower rate measured from the loader), without pause. Byte k of a block
+// may come this many times its wire time after the host's request for the
+// block, plus a margin for adapter latency (16 ms), a network serial
+// server's jitter and a busy host, before the bytes are taken for someone
+// else's: a chip reset mid-dump sends its boot loader's requests, one 'X'
+// every 1-50 ms, far slower than the line.
 constexpr uint64_t kDumpSlowdown = 4;
 constexpr uint64_t kDumpMarginMs = 2000;
 
@@ -27,9 +28,6 @@ constexpr uint64_t kDumpMarginMs = 2000;
 // back to its boot loader on its own after an act waits longer than this.
 constexpr uint64_t kDumpQuietMs = 100;
 
-uint64_t SlowWireMs(int64_t bytes) {
-  return static_cast<uint64_t>(bytes) * 10 * 1000 * kDumpSlowdown / LOADER_BAUD;  // ten bits a byte
-}
 }  // namespace
 
 size_t CUpdateEngine::TakeDumpBytes(const uint8_t* data, size_t length) {
@@ -72,7 +70,7 @@ bool CUpdateEngine::DumpBlockLate(size_t arriving) {
   const int64_t intoBlock = m_nDumpCount - m_nDumpBlockFirst;
   const int64_t toBoundary = kTickBytes - m_nDumpCount % kTickBytes;
   const int64_t k = intoBlock + std::min<int64_t>(static_cast<int64_t>(arriving), toBoundary);
-  const uint64_t due = m_nDumpBlockStartMs + SlowWireMs(k) + kDumpMarginMs;
+  const uint64_t due = m_nDumpBlockStartMs + kDumpSlowdown * LineMsFor(k) + kDumpMarginMs;
   if (m_deps.clock.NowMs() <= due) return false;
   Log(FormatText("\ndump data stopped at byte %lld of %lld.", static_cast<long long>(m_nDumpCount),
                  static_cast<long long>(m_settings.m_nLength)));

@@ -179,10 +179,15 @@ void CUpdateEngine::NoteLineRate() {
   }
 }
 
+uint64_t CUpdateEngine::LineMsFor(int64_t bytes) const {
+  const auto n = static_cast<uint64_t>(std::max<int64_t>(bytes, 0));
+  const uint64_t nominal = n * 10 * 1000 / LOADER_BAUD;  // ten bits a byte
+  if (m_nRateBytes <= 0) return nominal;
+  return std::max(nominal, n * m_nRateMs / static_cast<uint64_t>(m_nRateBytes));
+}
+
 int32_t CUpdateEngine::AckPeriodFor(int64_t bytes) const {
   const auto prescribed = static_cast<uint64_t>(TIMER_ACK_PERIOD_MS);
   if (m_nRateBytes <= 0) return TIMER_ACK_PERIOD_MS;
-  const uint64_t wireMs = static_cast<uint64_t>(std::max<int64_t>(bytes, 0)) * m_nRateMs /
-                          static_cast<uint64_t>(m_nRateBytes);
-  return static_cast<int32_t>(std::clamp(2 * wireMs + kAckMarginMs, prescribed, kAckCapMs));
+  return static_cast<int32_t>(std::clamp(2 * LineMsFor(bytes) + kAckMarginMs, prescribed, kAckCapMs));
 }

@@ -122,6 +122,17 @@ TEST_F(CliTest, ChipResetDuringADumpFailsInsteadOfTakingItsRequestsForData) {
   }
 }
 
+TEST_F(CliTest, LineSlowerThanItsSettingProgramsEachChunkOnce) {
+  // The chip's side runs at 9600 baud, the host believes 115200: a 4 KiB
+  // chunk takes over 4 s on the line, longer than the prescribed 2 s.
+  const auto device = StartSim({"--baud", "9600"});
+  const auto image = Image(4096 + 500, 6);
+  const auto imagePath = dir.WriteBytes("slow.bin", image);
+  ASSERT_EQ(Run({"-p", device, "program", "0x60000", imagePath, "--verify"}, 150s), 0) << Report();
+  EXPECT_EQ(host->Out().find("Ack TimerOut"), std::string::npos) << Report();
+  EXPECT_EQ(sim->Err().find("8192 of"), std::string::npos) << "a chunk was taken twice" << Report();
+}
+
 TEST_F(CliTest, DeviceVanishingMidDumpFailsAndKeepsThePartialDumpBesideTheFile) {
   const auto device = StartSim({"--vanish", "dump:5000"});
   // What the file held before a failed dump stays; the bytes received are in FILE.part.

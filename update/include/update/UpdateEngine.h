@@ -113,7 +113,10 @@ private:
   void SettleDumpEnd();
   // A byte after the closing 'X': the dump cannot be trusted.
   void DumpEndNotQuiet();
-  // The chunk's time on the line at the slowest rate seen so far.
+  // The time `bytes` take on the line at its setting, or at the slowest
+  // rate measured if that is slower.
+  uint64_t LineMsFor(int64_t bytes) const;
+  // The acknowledge period of a chunk of `bytes`.
   int32_t AckPeriodFor(int64_t bytes) const;
   void StartLineTiming(int64_t bytes);
   void NoteLineRate();
