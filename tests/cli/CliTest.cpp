@@ -194,4 +194,22 @@ TEST_F(CliTest, InterruptClosesThePortAndTheDumpFile) {
   EXPECT_EQ(Run({"-p", device, "--timeout", "10", "erase", "0", "4096"}, 30s), 0) << Report();
 }
 
+TEST_F(CliTest, InterruptWhileTheLastChunkIsOnTheWireErasesNothing) {
+  // At 9600 baud the image's one chunk takes about 4.2 s on the line; the
+  // Ctrl-C comes a second before the chip acknowledges it.
+  const auto device = StartSim({"--baud", "9600"});
+  const auto imagePath = dir.WriteBytes("last.bin", Image(4000, 7));
+  host = Start({"-p", device, "program", "0x70000", imagePath, "--no-verify"});
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (host->Out().find("AppFile length") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
+  std::this_thread::sleep_for(3200ms);
+  host->Signal(SIGINT);
+  ASSERT_EQ(host->Wait(20s), 130) << Report();
+  EXPECT_NE(host->Out().find("stopped before erase."), std::string::npos) << Report();
+  // The erase command follows this line at once: it was never handed to the port.
+  EXPECT_EQ(host->Out().find("app file receive ok."), std::string::npos) << Report();
+  EXPECT_EQ(sim->Err().find("erase:"), std::string::npos) << "the range was erased" << Report();
+}
+
 }  // namespace
