@@ -218,8 +218,10 @@ TEST_F(WorkerTest, StopTakesEffectInsideTheLongWaitAndTheLoaderSend) {
     }
     return false;
   };
-  // Posts the stop and times how long until the worker has handled it.
-  const auto stopTakes = [&] {
+  // Posts the stop `into` the step and times how long until the worker has
+  // handled it.
+  const auto stopTakes = [&](std::chrono::milliseconds into) {
+    std::this_thread::sleep_for(into);
     const auto posted = std::chrono::steady_clock::now();
     PostThreadMessage(publishedId, WM_UPDATE_STOP, 1, 1);
     EXPECT_TRUE(waitFor("enable:1017=1", 10s));
@@ -235,7 +237,7 @@ TEST_F(WorkerTest, StopTakesEffectInsideTheLongWaitAndTheLoaderSend) {
 
   runToBootAck();
   ASSERT_TRUE(waitFor("log:\nSend flash file lenth.", 5s));  // the 1000 ms wait begins
-  const auto inWait = stopTakes();
+  const auto inWait = stopTakes(400ms);
   std::printf("stop during the 1000 ms wait took %lld us\n", static_cast<long long>(inWait.count()));
   EXPECT_LT(inWait, 1000ms);
   // The step was abandoned: the line was not reopened and no loader followed.
@@ -243,7 +245,7 @@ TEST_F(WorkerTest, StopTakesEffectInsideTheLongWaitAndTheLoaderSend) {
 
   runToBootAck();
   ASSERT_TRUE(waitFor("con:*", 5s));  // the first 4 KiB piece of the loader is out
-  const auto inLoader = stopTakes();
+  const auto inLoader = stopTakes(150ms);  // inside the 373 ms pause after the first piece
   std::printf("stop during the loader send took %lld us\n", static_cast<long long>(inLoader.count()));
   EXPECT_LT(inLoader, 1000ms);
 }
