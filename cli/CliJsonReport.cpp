@@ -46,6 +46,7 @@ const char* OutcomeReason(UpdateOutcome outcome) {
     case UpdateOutcome::FileError: return "file-error";
     case UpdateOutcome::PortLost: return "port-lost";
     case UpdateOutcome::ActCutShort: return "act-cut-short";
+    case UpdateOutcome::Stopped: return "stopped";
   }
   return "unknown";
 }

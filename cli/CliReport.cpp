@@ -48,6 +48,7 @@ CliExit ExitStatus(const CliFacts& facts) {
   if (facts.refusal) return RefusalStatus(*facts.refusal);
   if (facts.stop) return StopStatus(*facts.stop);
   if (facts.failedOpen && *facts.failedOpen != PortOpenResult::Opened) return EXIT_NO_PORT;
+  if (facts.outcome == UpdateOutcome::Stopped) return EXIT_INTERRUPTED;
   if (facts.outcome != UpdateOutcome::Completed) return EXIT_FAILED;
   if (facts.verify && *facts.verify != VerifyResult::Same) return EXIT_FAILED;
   return EXIT_DONE;

@@ -215,8 +215,11 @@ CliFacts CCliSession::Run() {
 }
 
 void CCliSession::RunWorker(IBatchSource& batch, CliFacts& facts) {
+  // After Ctrl-C the chip finishes the block in flight, and nothing new
+  // (no erase, no program) is begun.
   CUIThread worker(UIThreadDeps{m_view, m_files, batch, &m_observer, m_app.m_strConfigDir,
-                                &m_app.m_dwWorkerThreadId, nullptr});
+                                &m_app.m_dwWorkerThreadId, nullptr,
+                                [this] { return m_setUp.signals.Interrupted(); }});
   if (!worker.CreateThread()) {
     m_out.Message("cannot start the worker thread");
     facts.stop = CliStop::NoWorker;

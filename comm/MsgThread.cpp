@@ -10,7 +10,7 @@ bool CMessageQueue::Post(ThreadMessage msg) {
     if (m_closed) return false;
     m_queue.push_back(std::move(msg));
   }
-  m_cv.notify_one();
+  m_cv.notify_all();
   return true;
 }
 
@@ -38,6 +38,18 @@ bool CMessageQueue::TryGet(ThreadMessage& out) {
   out = std::move(m_queue.front());
   m_queue.pop_front();
   return true;
+}
+
+bool CMessageQueue::AwaitMatch(const std::function<bool(const ThreadMessage&)>& match,
+                               std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(m_mutex);
+  const auto found = [&] {
+    if (m_closed) return true;
+    for (const ThreadMessage& m : m_queue)
+      if (match(m)) return true;
+    return false;
+  };
+  return m_cv.wait_until(lock, deadline, found);
 }
 
 void CMessageQueue::Close() {
@@ -132,6 +144,13 @@ void CMsgThread::StopThread(int exitCode) {
 uint32_t CMsgThread::GetThreadId() const { return m_publishedId.load(); }
 
 bool CMsgThread::IsRunning() const { return m_publishedId.load() != 0; }
+
+bool CMsgThread::AwaitQueued(const std::function<bool(const ThreadMessage&)>& match, uint32_t ms,
+                             bool orQuit) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  return m_queue->AwaitMatch([&](const ThreadMessage& m) { return (orQuit && m.message == WM_QUIT) || match(m); },
+                             deadline);
+}
 
 void CMsgThread::OnMessage(uint32_t message, Handler handler) { m_handlers[message] = std::move(handler); }
 

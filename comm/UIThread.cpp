@@ -18,7 +18,7 @@ constexpr int kPortLists[] = {ctl::PORT_LIST, ctl::BAUD_LIST, ctl::DATABITS_LIST
 CUIThread::CUIThread(UIThreadDeps deps)
     : m_deps(std::move(deps)),
       m_update(UpdateEngineDeps{m_portAdapter, m_deps.view, m_deps.clock ? *m_deps.clock : m_steadyClock,
-                                m_deps.files, m_deps.batch, m_deps.observer, m_deps.configDir}) {
+                                m_deps.files, m_deps.batch, m_deps.observer, m_deps.configDir, &m_stopProbe}) {
   OnMessage(WM_PORT_OPEN, [this](ThreadMessage& m) { OnPortOpen(m); });
   OnMessage(WM_PORT_CLOSE, [this](ThreadMessage& m) { OnPortClose(m); });
   OnMessage(WM_COMM_RXCHAR, [this](ThreadMessage& m) { OnCommRxChar(m); });
@@ -96,8 +96,9 @@ void CUIThread::OnPortClose(ThreadMessage&) {
 void CUIThread::OnCommRxChar(ThreadMessage& msg) {
   if (static_cast<int32_t>(msg.wParam) != m_nPort) return;
   const size_t n = m_comm.ReadPort(m_rxBuffer.data(), static_cast<uint32_t>(m_rxBuffer.size()), kReadWaitMs);
-  if (n == 0) return;
-  if (m_deps.observer) m_deps.observer->OnBytesReceived(n);
+  // An empty read still goes to the update: an 'X' that waits for the
+  // quiet behind it is judged again.
+  if (n > 0 && m_deps.observer) m_deps.observer->OnBytesReceived(n);
   m_update.OnReceive(m_rxBuffer.data(), n);
 }
 
@@ -138,6 +139,24 @@ void CUIThread::CPortAdapter::Write(const uint8_t* data, size_t length) {
 size_t CUIThread::CPortAdapter::OutputQueued() { return m_owner.m_comm.OutputQueued(); }
 
 void CUIThread::CPortAdapter::DiscardInput() { m_owner.m_comm.DiscardInput(); }
+
+bool CUIThread::CPortAdapter::InputWithin(uint32_t milliseconds) {
+  // The monitor announces received bytes with a notification; a stop that
+  // comes meanwhile ends the wait as well, so that it is handled at once.
+  const int32_t port = m_owner.m_nPort;
+  return m_owner.AwaitQueued(
+      [port](const ThreadMessage& m) {
+        return (m.message == WM_COMM_RXCHAR && static_cast<int32_t>(m.wParam) == port) ||
+               m.message == WM_UPDATE_STOP;
+      },
+      milliseconds, true);
+}
+
+bool CUIThread::CStopProbe::StopWaiting() {
+  return m_owner.AwaitQueued([](const ThreadMessage& m) { return m.message == WM_UPDATE_STOP; }, 0, true);
+}
+
+bool CUIThread::CStopProbe::WindingDown() { return m_owner.m_deps.windDown && m_owner.m_deps.windDown(); }
 
 PortOpenResult CUIThread::CPortAdapter::ReopenAtBaud(uint32_t baud) {
   // The open port changes rate in place and keeps its lock; a port that was

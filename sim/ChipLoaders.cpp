@@ -304,6 +304,14 @@ void CChipCore::SendDumpBlock() {
     Vanish(what);
     return;
   }
+  const int64_t resetAt = m_bResetDone ? -1 : m_opt.m_nResetDumpAfter;
+  if (resetAt >= 0 && m_nDumpPos + n >= static_cast<uint64_t>(resetAt) && n > 0) {
+    m_bResetDone = true;
+    Emit(data.data(), static_cast<size_t>(resetAt - m_nDumpPos));
+    Log("reset after %lld dump bytes (fault)", static_cast<long long>(resetAt));
+    Reset(m_nNowUs);
+    return;
+  }
   Emit(data.data(), n);
   m_nDumpPos += static_cast<uint32_t>(n);
   if (n == FLASH_SECTOR_SIZE) {

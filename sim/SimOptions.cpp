@@ -232,6 +232,15 @@ void AddFaultOptions(CLI::App& app, SimOptions* o) {
              o->m_nVanishAfter = count;
              return ok;
            });
+  AddValue(app, g, "--reset", "dump:N",
+           "reset once after N bytes of a dump: the boot loader's request follows (with --repeat, repeated)",
+           [o](const std::string& v) {
+             SimStage stage{};
+             int count = 0;
+             const bool ok = ParseStageCount(v, false, &stage, &count) && stage == SimStage::Dump;
+             o->m_nResetDumpAfter = count;
+             return ok;
+           });
   AddValue(app, g, "--corrupt-flash", "ADDR",
            "a bad flash cell: bit 0 of the byte at ADDR comes out wrong whenever it is programmed (repeatable)",
            [o](const std::string& v) {

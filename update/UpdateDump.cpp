@@ -12,16 +12,22 @@
 namespace {
 constexpr int64_t kTickBytes = FLASH_SECTOR_SIZE;  // bytes per dump acknowledge
 
-// A dumping chip sends a block at the loader's line speed. A block may take
-// this many times its wire time, plus a margin for adapter latency and a
-// busy host, before its bytes are taken for someone else's: a chip reset
-// mid-dump sends its boot loader's requests, one 'X' every so often.
+// A dumping chip sends a block at the line's speed (its setting, or the
+// slower rate measured from the loader), without pause. Byte k of a block
+// may come this many times its wire time after the host's request for the
+// block, plus a margin for adapter latency (16 ms), a network serial
+// server's jitter and a busy host, before the bytes are taken for someone
+// else's: a chip reset mid-dump sends its boot loader's requests, one 'X'
+// every 1-50 ms, far slower than the line.
 constexpr uint64_t kDumpSlowdown = 4;
 constexpr uint64_t kDumpMarginMs = 2000;
 
-uint64_t WireMs(int64_t bytes) {
-  return static_cast<uint64_t>(bytes) * 10 * 1000 / LOADER_BAUD + 1;  // ten bits a byte
-}
+// After the closing 'X' a healthy flash loader says nothing more; a chip
+// reset during the dump repeats its request every 1-50 ms, which comes
+// within this window even behind a USB adapter's 16 ms. A chip that goes
+// back to its boot loader on its own after an act waits longer than this.
+constexpr uint64_t kDumpQuietMs = 100;
+
 }  // namespace
 
 size_t CUpdateEngine::TakeDumpBytes(const uint8_t* data, size_t length) {
@@ -33,7 +39,7 @@ size_t CUpdateEngine::TakeDumpBytes(const uint8_t* data, size_t length) {
     HoldDumpNak();
     return 1;
   }
-  if (DumpBlockLate()) return 0;
+  if (DumpBlockLate(length)) return 0;
   return ReceiveDump(data, length);
 }
 
@@ -47,24 +53,46 @@ void CUpdateEngine::HoldDumpNak() {
 bool CUpdateEngine::ReleaseDumpNak() {
   m_bDumpNakPending = false;
   PostTimer(ID_TIMER_ACK, 0);
-  if (DumpBlockLate()) return false;
+  if (DumpBlockLate(1)) return false;
   const uint8_t first = BYTE_NAK;
   ReceiveDump(&first, 1);
   return m_nStage != STAGE_IDLE;
 }
 
 void CUpdateEngine::StartDumpBlock() {
-  const int64_t left = std::max<int64_t>(m_settings.m_nLength - m_nDumpCount, 0);
-  const int64_t block = std::min<int64_t>(kTickBytes, left);
-  m_nDumpBlockDueMs = m_deps.clock.NowMs() + kDumpSlowdown * WireMs(block) + kDumpMarginMs;
+  m_nDumpBlockStartMs = m_deps.clock.NowMs();
+  m_nDumpBlockFirst = m_nDumpCount;
 }
 
-bool CUpdateEngine::DumpBlockLate() {
-  if (m_deps.clock.NowMs() <= m_nDumpBlockDueMs) return false;
+bool CUpdateEngine::DumpBlockLate(size_t arriving) {
+  // Byte k of the block is due by its start + k wire times (slowed down)
+  // + the margin: the bytes of this read are all in by now.
+  const int64_t intoBlock = m_nDumpCount - m_nDumpBlockFirst;
+  const int64_t toBoundary = kTickBytes - m_nDumpCount % kTickBytes;
+  const int64_t k = intoBlock + std::min<int64_t>(static_cast<int64_t>(arriving), toBoundary);
+  const uint64_t due = m_nDumpBlockStartMs + kDumpSlowdown * LineMsFor(k) + kDumpMarginMs;
+  if (m_deps.clock.NowMs() <= due) return false;
   Log(FormatText("\ndump data stopped at byte %lld of %lld.", static_cast<long long>(m_nDumpCount),
                  static_cast<long long>(m_settings.m_nLength)));
   EndUpdate(UpdateOutcome::ActCutShort);
   return true;
+}
+
+void CUpdateEngine::SettleDumpEnd() {
+  const uint64_t since = m_deps.clock.NowMs() - m_nDumpClosedAtMs;
+  // Bytes (or a stop) came: they are judged when they are read.
+  if (since < kDumpQuietMs && m_deps.port.InputWithin(static_cast<uint32_t>(kDumpQuietMs - since))) return;
+  m_bDumpClosing = false;
+  Log("\ndump ok.");
+  CompleteAct();
+}
+
+void CUpdateEngine::DumpEndNotQuiet() {
+  m_bDumpClosing = false;
+  Log(FormatText("\nthe chip spoke again after the dump's last byte: it was reset or never dumped; %s "
+                 "is not a dump to trust.",
+                 m_strDumpOpenPath.c_str()));
+  EndUpdate(UpdateOutcome::ActCutShort);
 }
 
 size_t CUpdateEngine::ReceiveDump(const uint8_t* data, size_t length) {
@@ -108,6 +136,7 @@ size_t CUpdateEngine::ReceiveDump(const uint8_t* data, size_t length) {
   if (m_nDumpCount % kTickBytes == 0) {
     Console('d');
     PostProgress(m_nDumpCount, total);
+    if (m_nDumpCount < total && StopsBefore("the next dump block")) return n;
     WriteByte(BYTE_ACK);
     StartDumpBlock();
   }

@@ -1,6 +1,6 @@
-// Update start and stop, the receive path, the byte state machine with its
-// acknowledge table, and the acknowledge time-out. Dump-receive mode is in
-// UpdateDump.cpp.
+// Update start and stop, the receive path and the byte state machine with
+// its acknowledge table. Dump-receive mode is in UpdateDump.cpp; time-outs,
+// stops and what the line's timing tells in UpdateTiming.cpp.
 #include "update/UpdateEngine.h"
 
 #include <algorithm>
@@ -13,12 +13,6 @@
 namespace {
 constexpr int64_t kTickBytes = FLASH_SECTOR_SIZE;  // bytes per 'E'/'P' tick and per dump acknowledge
 constexpr int32_t kNakLimit = 10;
-constexpr int32_t kAckTimeoutLimit = 10;
-
-// A tick of the acknowledge timer that reaches us sooner than this after the
-// timer was last (re)started was already queued before the restart: the
-// window's timer cannot expire earlier than its period.
-constexpr uint64_t kAckStaleMarginMs = 200;
 }  // namespace
 
 CUpdateEngine::CUpdateEngine(UpdateEngineDeps deps) : m_deps(std::move(deps)) {}
@@ -43,6 +37,13 @@ void CUpdateEngine::OnUpdateStart(const UpdateSettings& settings) {
   m_bAckTimerArmed = false;
   m_bAckWaitsForOutput = false;
   m_bDumpNakPending = false;
+  m_bDumpClosing = false;
+  m_bRequestPending = false;
+  m_bStreamSeen = false;
+  // A new line, perhaps at another rate: measured afresh.
+  m_nTimedBytes = 0;
+  m_nRateBytes = 0;
+  m_nRateMs = 0;
   m_nStage = STAGE_WAIT_REQUEST;
   m_settings.m_nTotalNum = m_deps.batch.TotalNum();
   m_settings.m_nBatchIndex = 0;
@@ -54,6 +55,8 @@ void CUpdateEngine::OnUpdateStop() {
   m_nStage = STAGE_IDLE;
   m_bAckTimerArmed = false;
   m_bDumpNakPending = false;
+  m_bDumpClosing = false;
+  m_bRequestPending = false;
   if (m_fileDump) CloseDumpCutShort();
 }
 
@@ -73,6 +76,8 @@ void CUpdateEngine::EndUpdate(UpdateOutcome outcome) {
   m_nStage = STAGE_IDLE;
   m_bAckTimerArmed = false;
   m_bDumpNakPending = false;
+  m_bDumpClosing = false;
+  m_bRequestPending = false;
   if (m_fileDump) CloseDumpCutShort();
   if (m_deps.observer != nullptr) m_deps.observer->OnUpdateOutcome(outcome);
   m_deps.view.PostWindowMessage(WM_UPDATE_END, 1, 1);
@@ -97,9 +102,15 @@ void CUpdateEngine::OnReceive(const uint8_t* data, size_t length) {
       if (m_nStage == STAGE_IDLE) return;
       continue;
     }
+    if (m_bDumpClosing) {
+      DumpEndNotQuiet();
+      return;
+    }
     m_nDumpCount = 0;
-    HandleByte(data[i++]);
+    if (m_nStage == STAGE_WAIT_REQUEST) OnRequestByte(data[i++]);
+    else HandleByte(data[i++]);
   }
+  SettleAfterQuiet();
 }
 
 // ---------------------------------------------------------------- state machine
@@ -125,6 +136,8 @@ void CUpdateEngine::HandleByte(uint8_t byte) {
       OnAck();
       break;
     case BYTE_NAK:
+      // A 'Y' after the update has ended answers nothing we sent.
+      if (m_nStage == STAGE_IDLE) break;
       m_nLastReply = 2;
       m_nAckTimeouts = 0;
       ++m_nNakCount;
@@ -182,12 +195,15 @@ void CUpdateEngine::OnAck() {
       break;
     case STAGE_APP_IMAGE:
       PostTimer(ID_TIMER_ACK, 0);
+      NoteLineRate();
+      if (StopsBefore(m_nAppOffset + m_nAppChunk >= m_settings.m_nLength ? "erase" : "the next image block")) break;
       SendStageBlock();
       break;
     case STAGE_ERASE:
       if (!TicksComplete(m_nEraseDone, "erase")) break;
       Log("\nerase ok.");
       if (m_settings.m_nCurAct == ACT_PROGRAM) {
+        if (StopsBefore("program")) break;
         m_nStage = STAGE_PROGRAM;
         SendStageBlock();
       } else {
@@ -200,8 +216,10 @@ void CUpdateEngine::OnAck() {
       CompleteAct();
       break;
     case STAGE_DUMP:
-      Log("\ndump ok.");
-      CompleteAct();
+      // Done only if the line now stays quiet: a chip reset during the dump
+      // goes on repeating its boot loader's request.
+      m_bDumpClosing = true;
+      m_nDumpClosedAtMs = m_deps.clock.NowMs();
       break;
     default:  // idle, the transient stages 3 and 4, anything else
       break;
@@ -209,25 +227,30 @@ void CUpdateEngine::OnAck() {
 }
 
 void CUpdateEngine::OnRequestAck() {
+  if (StopsBefore("the boot image")) return;
   WriteByte(BYTE_UPDATE_REPLY);
   PostTimer(ID_TIMER_WAIT, 0);
   Log("\nRecv updating request.");
   Log("\nSend 2KB Bin file.");
-  m_deps.clock.Wait(50);
+  if (!Pause(50)) return;
+  // Repeats of the request that crossed our answer are no acknowledge of
+  // a boot image not yet sent.
+  m_deps.port.DiscardInput();
   m_nStage = STAGE_BOOT_IMAGE;
   SendStageBlock();
   if (m_nStage != STAGE_BOOT_IMAGE) return;  // boot.bin failed; the update has ended
   m_nEraseDone = 0;
   m_nProgramDone = 0;
-  m_deps.clock.Wait(200);
+  Pause(200);
 }
 
 void CUpdateEngine::OnBootImageAck() {
+  if (StopsBefore("the chip settings")) return;
   Log("\nboot file receive ok.");
   Log("\nSend Chip Type/Sdram Size/Xtal");
   m_nStage = STAGE_CHIP_SETTINGS;
   SendStageBlock();
-  m_deps.clock.Wait(1000);
+  if (!Pause(1000)) return;
   const PortOpenResult reopened = m_deps.port.ReopenAtBaud(LOADER_BAUD);
   if (reopened != PortOpenResult::Opened) {
     // The update carries on; the chip then stays silent until Cancel.
@@ -238,11 +261,13 @@ void CUpdateEngine::OnBootImageAck() {
   m_nStage = STAGE_LOADER_LENGTH;
   SendStageBlock();
   if (m_nStage != STAGE_LOADER_BODY) return;  // flash.bin failed; the update has ended
-  m_deps.clock.Wait(50);
+  if (!Pause(50)) return;
   SendStageBlock();
 }
 
 void CUpdateEngine::OnLoaderAck() {
+  NoteLineRate();
+  if (StopsBefore("the control info")) return;
   Log("\nflash file receive ok.");
   m_nStage = STAGE_CONTROL_INFO;
   Log("\nSend Control info.");
@@ -265,6 +290,7 @@ void CUpdateEngine::OnLoaderAck() {
 }
 
 void CUpdateEngine::OnControlInfoAck() {
+  if (StopsBefore("the act")) return;
   switch (m_settings.m_nCurAct) {
     case ACT_PROGRAM:
       m_nStage = STAGE_APP_IMAGE;
@@ -283,67 +309,6 @@ void CUpdateEngine::OnControlInfoAck() {
       return;
   }
   SendStageBlock();
-}
-
-// ---------------------------------------------------------------- timers
-
-void CUpdateEngine::OnUpdateTick(uint32_t timerId) {
-  if (timerId == ID_TIMER_WAIT) {
-    Console('>');
-    return;
-  }
-  if (timerId != ID_TIMER_ACK) return;
-
-  // The acknowledge timer guards an image chunk in flight, or the quiet
-  // after a lone 'Y' at the start of a dump. A tick that was queued before
-  // the chunk was acknowledged (timer stopped, or restarted for the next
-  // chunk) belongs to a period that is over.
-  const bool dumpNak = m_nStage == STAGE_DUMP && m_bDumpNakPending;
-  if ((m_nStage != STAGE_APP_IMAGE && !dumpNak) || !m_bAckTimerArmed) return;
-  const uint64_t now = m_deps.clock.NowMs();
-  const uint64_t elapsed = now >= m_nAckArmedAtMs ? now - m_nAckArmedAtMs : 0;
-  if (elapsed + kAckStaleMarginMs < static_cast<uint64_t>(TIMER_ACK_PERIOD_MS)) return;
-
-  if (dumpNak) {
-    // Nothing followed the 'Y': the chip refused the dump command.
-    m_bDumpNakPending = false;
-    PostTimer(ID_TIMER_ACK, 0);
-    HandleByte(BYTE_NAK);
-    return;
-  }
-  if (m_bAckWaitsForOutput) {
-    // The chunk was still leaving the host: its time starts once it is out.
-    if (m_deps.port.OutputQueued() == 0) PostTimer(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS);
-    return;
-  }
-  OnAckTimeout();
-}
-
-void CUpdateEngine::OnAckTimeout() {
-  ++m_nAckTimeouts;
-  if (m_nAckTimeouts < kAckTimeoutLimit) {
-    SendStageBlock();
-    // A resend that failed (the image can no longer be read) has ended the
-    // update: there is no retry to report.
-    if (m_nStage != STAGE_IDLE) Log(FormatText("Ack TimerOut %d Times", m_nAckTimeouts));
-    return;
-  }
-  m_nAckTimeouts = 0;
-  EndUpdate(UpdateOutcome::AckTimeout);
-  Log("Ack TimerOut Retry Failed");
-}
-
-void CUpdateEngine::OnOutputDrained() {
-  if (m_nStage != STAGE_APP_IMAGE || !m_bAckTimerArmed || !m_bAckWaitsForOutput) return;
-  if (m_deps.port.OutputQueued() > 0) return;  // the driver still sends it
-  PostTimer(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS);
-}
-
-void CUpdateEngine::ArmAckTimer() {
-  PostTimer(ID_TIMER_ACK, TIMER_ACK_PERIOD_MS);
-  // On a line slower than its setting a 4 KiB chunk can take longer than
-  // the timer's period to leave: a time-out then would send it twice.
-  m_bAckWaitsForOutput = m_deps.port.OutputQueued() > 0;
 }
 
 // ---------------------------------------------------------------- helpers
@@ -366,6 +331,7 @@ void CUpdateEngine::PostTimer(uint32_t timerId, int32_t periodMs) {
   m_deps.view.PostWindowMessage(WM_UPDATE_TIMER, timerId, periodMs);
   if (timerId == ID_TIMER_ACK) {
     m_bAckTimerArmed = periodMs > 0;
+    m_nAckPeriodMs = periodMs;
     m_bAckWaitsForOutput = false;
     m_nAckArmedAtMs = m_deps.clock.NowMs();
   }

@@ -62,10 +62,10 @@ void CUpdateEngine::SendStageBlock() {
   }
 }
 
-void CUpdateEngine::SendFrame(uint8_t type, const uint8_t* payload, size_t length) {
+bool CUpdateEngine::SendFrame(uint8_t type, const uint8_t* payload, size_t length) {
   const std::vector<uint8_t> frame = BuildFrame(type, payload, length);
   WriteBytes(frame.data(), frame.size());
-  m_deps.clock.Wait(PauseAfter(frame.size()));
+  return Pause(PauseAfter(frame.size()));
 }
 
 // ---------------------------------------------------------------- download stages
@@ -157,6 +157,7 @@ void CUpdateEngine::SendLoaderBody() {
   std::vector<uint8_t> piece(kPieceSize);
   std::string error;
   uint64_t offset = 0;
+  StartLineTiming(static_cast<int64_t>(size));
   while (offset < size) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kPieceSize, size - offset));
     size_t got = 0;
@@ -171,7 +172,8 @@ void CUpdateEngine::SendLoaderBody() {
     }
     offset += got;
     WriteBytes(piece.data(), got);
-    m_deps.clock.Wait(PauseAfter(got));
+    // In pieces, so that a stop is seen while a long loader goes out.
+    if (!Pause(PauseAfter(got))) return;
     Console('*');
   }
 }
@@ -260,7 +262,8 @@ bool CUpdateEngine::SendAppPiece(const std::string& path, uint64_t size) {
   }
   // Only an acknowledge moves on; after a 'Y' or a time-out the same
   // chunk goes out again.
-  if (m_nLastReply == 1) {
+  const bool fresh = m_nLastReply == 1;
+  if (fresh) {
     m_nLastReply = 0;
     Console('*');
     m_nAppOffset += m_nAppChunk;
@@ -284,8 +287,11 @@ bool CUpdateEngine::SendAppPiece(const std::string& path, uint64_t size) {
     return false;
   }
   m_nAppChunk = static_cast<int64_t>(got);
-  SendFrame(FRAME_APP_DATA, chunk, got);
-  return true;
+  // The acknowledge of a chunk sent again may answer either copy: only a
+  // chunk sent once tells the line's rate.
+  if (fresh) StartLineTiming(static_cast<int64_t>(got + FRAME_OVERHEAD));
+  else m_nTimedBytes = 0;
+  return SendFrame(FRAME_APP_DATA, chunk, got);
 }
 
 void CUpdateEngine::SendEraseCommand() {
@@ -310,6 +316,7 @@ void CUpdateEngine::CompleteAct() {
   const UpdateSettings& s = m_settings;
   if (s.m_nAct == ACT_BATCH && static_cast<int64_t>(s.m_nBatchIndex) < static_cast<int64_t>(s.m_nTotalNum) - 1 &&
       m_deps.batch.HasEntry(s.m_nBatchIndex + 1)) {
+    if (StopsBefore("the next batch entry")) return;
     ++m_settings.m_nBatchIndex;
     m_nStage = STAGE_CONTROL_INFO;
     SendStageBlock();

@@ -161,7 +161,7 @@ void CDumpDlg::ConnectCommands() {
 void CDumpDlg::StartWorker() {
   m_batch = std::make_unique<CConfigBatchSource>(m_model.Config());
   m_worker = std::make_unique<CUIThread>(
-      UIThreadDeps{*m_bridge, m_files, *m_batch, nullptr, m_app.m_strConfigDir, &m_app.m_dwWorkerThreadId, nullptr});
+      UIThreadDeps{*m_bridge, m_files, *m_batch, nullptr, m_app.m_strConfigDir, &m_app.m_dwWorkerThreadId, nullptr, {}});
   if (!m_worker->CreateThread()) m_worker.reset();
 }
 

@@ -111,6 +111,31 @@ TEST_F(CliTest, SilentChipGivesUpAfterTheTimeout) {
   EXPECT_GE(took, 2s);
 }
 
+TEST_F(CliTest, ChipResetDuringADumpFailsInsteadOfTakingItsRequestsForData) {
+  // After the first block the chip resets; its boot loader's request, every
+  // 50 ms or every 1 ms, fills the last 30 bytes of the range and follows it.
+  for (const char* repeat : {"50", "1"}) {
+    const auto device = StartSim({"--reset", "dump:4096", "--repeat", repeat});
+    dir.Write("reset.bin", "an older dump");
+    EXPECT_EQ(Run({"-p", device, "dump", "0", "4126", dir.File("reset.bin")}, 20s), 1) << repeat << Report();
+    EXPECT_EQ(TempDir::Read(dir.File("reset.bin")), "an older dump");
+    EXPECT_EQ(host->Out().find("dump ok."), std::string::npos) << Report();
+    sim.reset();
+    fs::remove(dir.File("sim.out"));
+  }
+}
+
+TEST_F(CliTest, LineSlowerThanItsSettingProgramsEachChunkOnce) {
+  // The chip's side runs at 9600 baud, the host believes 115200: a 4 KiB
+  // chunk takes over 4 s on the line, longer than the prescribed 2 s.
+  const auto device = StartSim({"--baud", "9600"});
+  const auto image = Image(4096 + 500, 6);
+  const auto imagePath = dir.WriteBytes("slow.bin", image);
+  ASSERT_EQ(Run({"-p", device, "program", "0x60000", imagePath, "--verify"}, 150s), 0) << Report();
+  EXPECT_EQ(host->Out().find("Ack TimerOut"), std::string::npos) << Report();
+  EXPECT_EQ(sim->Err().find("8192 of"), std::string::npos) << "a chunk was taken twice" << Report();
+}
+
 TEST_F(CliTest, DeviceVanishingMidDumpFailsAndKeepsThePartialDumpBesideTheFile) {
   const auto device = StartSim({"--vanish", "dump:5000"});
   // What the file held before a failed dump stays; the bytes received are in FILE.part.
@@ -164,6 +189,24 @@ TEST_F(CliTest, InterruptClosesThePortAndTheDumpFile) {
   EXPECT_NE(host->Out().find("holds " + std::to_string(size) + " of 1048576 bytes"), std::string::npos) << Report();
   // The port is free again: the next run opens it and works with the chip.
   EXPECT_EQ(Run({"-p", device, "--timeout", "10", "erase", "0", "4096"}, 30s), 0) << Report();
+}
+
+TEST_F(CliTest, InterruptWhileTheLastChunkIsOnTheWireErasesNothing) {
+  // At 9600 baud the image's one chunk takes about 4.2 s on the line; the
+  // Ctrl-C comes a second before the chip acknowledges it.
+  const auto device = StartSim({"--baud", "9600"});
+  const auto imagePath = dir.WriteBytes("last.bin", Image(4000, 7));
+  host = Start({"-p", device, "program", "0x70000", imagePath, "--no-verify"});
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (host->Out().find("AppFile length") == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
+  std::this_thread::sleep_for(3200ms);
+  host->Signal(SIGINT);
+  ASSERT_EQ(host->Wait(20s), 130) << Report();
+  EXPECT_NE(host->Out().find("stopped before erase."), std::string::npos) << Report();
+  // The erase command follows this line at once: it was never handed to the port.
+  EXPECT_EQ(host->Out().find("app file receive ok."), std::string::npos) << Report();
+  EXPECT_EQ(sim->Err().find("erase:"), std::string::npos) << "the range was erased" << Report();
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <dirent.h>
 #include <mutex>
 #include <thread>
@@ -68,7 +70,7 @@ protected:
   }
   std::unique_ptr<CUIThread> StartWorker(IUpdateObserver* observer = nullptr) {
     auto w = std::make_unique<CUIThread>(
-        UIThreadDeps{view, files, batch, observer, dir.Path() + "/", &publishedId, nullptr});
+        UIThreadDeps{view, files, batch, observer, dir.Path() + "/", &publishedId, nullptr, {}});
     EXPECT_TRUE(w->CreateThread());
     return w;
   }
@@ -196,6 +198,56 @@ TEST_F(WorkerTest, FarEndVanishingIsReportedAndThePortCloses) {
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events[0].rfind("log:\nThe port went away", 0), 0u) << events[0];
   EXPECT_EQ(std::vector<std::string>(events.begin() + 1, events.end()), kClosed);
+}
+
+// A stop from the window takes effect within a fraction of a second in the
+// stages that wait or send for long: the 1000 ms wait after the chip
+// settings, and a 4 MiB loader sent at its pace (a minute and more).
+TEST_F(WorkerTest, StopTakesEffectInsideTheLongWaitAndTheLoaderSend) {
+  dir.Write("boot.bin", std::string(1000, 'b'));
+  dir.Write("flash.bin", std::string(4u << 20, 'f'));
+  auto worker = StartWorker();
+  Open(5);
+  ASSERT_EQ(view.Take(kOpened.size()), kOpened);
+  const auto waitFor = [&](const std::string& event, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto got = view.Take(1, remaining);
+      if (std::find(got.begin(), got.end(), event) != got.end()) return true;
+    }
+    return false;
+  };
+  // Posts the stop `into` the step and times how long until the worker has
+  // handled it.
+  const auto stopTakes = [&](std::chrono::milliseconds into) {
+    std::this_thread::sleep_for(into);
+    const auto posted = std::chrono::steady_clock::now();
+    PostThreadMessage(publishedId, WM_UPDATE_STOP, 1, 1);
+    EXPECT_TRUE(waitFor("enable:1017=1", 10s));
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - posted);
+  };
+  const auto runToBootAck = [&] {
+    PostThreadMessage(publishedId, WM_UPDATE_START, 14, 1, UpdateSettings{});
+    ASSERT_TRUE(waitFor("enable:1017=0", 5s));  // started: what the line held is dropped
+    ASSERT_TRUE(pty.Send("X"));
+    ASSERT_EQ(pty.Receive(1 + 2048, 5s).size(), 1u + 2048u);  // the answer and the boot image
+    ASSERT_TRUE(pty.Send("X"));
+  };
+
+  runToBootAck();
+  ASSERT_TRUE(waitFor("log:\nSend flash file lenth.", 5s));  // the 1000 ms wait begins
+  const auto inWait = stopTakes(400ms);
+  std::printf("stop during the 1000 ms wait took %lld us\n", static_cast<long long>(inWait.count()));
+  EXPECT_LT(inWait, 1000ms);
+  // The step was abandoned: the line was not reopened and no loader followed.
+  EXPECT_EQ(pty.Receive(20, 300ms).size(), 10u);  // the chip settings alone
+
+  runToBootAck();
+  ASSERT_TRUE(waitFor("con:*", 5s));  // the first 4 KiB piece of the loader is out
+  const auto inLoader = stopTakes(150ms);  // inside the 373 ms pause after the first piece
+  std::printf("stop during the loader send took %lld us\n", static_cast<long long>(inLoader.count()));
+  EXPECT_LT(inLoader, 1000ms);
 }
 
 }  // namespace

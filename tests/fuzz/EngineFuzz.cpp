@@ -35,10 +35,8 @@ public:
   }
 
   void OnUpdateOutcome(UpdateOutcome outcome) override {
-    if (!m_rec.running) {
-      FUZZ_CHECK(m_rec.idleEndDue && outcome == UpdateOutcome::RetryFailed, "an outcome with no update running");
-      return;
-    }
+    FUZZ_CHECK(m_rec.running, "an outcome with no update running");
+    if (!m_rec.running) return;
     FUZZ_CHECK(++m_rec.outcomes == 1, "a second outcome for one update");
     FUZZ_CHECK(m_rec.ends == 0, "an outcome after the end message");
     if (outcome == UpdateOutcome::Completed) m_model.CheckCompleted();
@@ -78,8 +76,6 @@ public:
     m_rec.running = true;
     m_rec.ends = m_rec.outcomes = 0;
     m_rec.dumpAsked = -1;
-    m_nakRow = 0;
-    m_nakRowKnown = true;
     m_model.Start(Expected());
     m_engine.OnUpdateStart(m_settings);
   }
@@ -129,34 +125,10 @@ private:
   }
 
   // One byte from the chip. Outside a dump, 'X' clears the row of 'Y' and the
-  // tenth 'Y' in a row ends the update, or posts an end while none runs.
-  // In the dump stage a 'Y' may be held as the chip refusing the command (and
-  // counted later) or taken as the flash's first byte: the row is not known
-  // again until an 'X' outside that stage clears it.
+  // tenth 'Y' in a row ends a running update. A 'Y' with no update running
+  // answers nothing: it neither counts nor ends anything.
   void FeedByte(uint8_t byte) {
-    const bool dumpData = InDump();
-    const bool dumpStage = m_engine.Stage() == STAGE_DUMP;
-    if (dumpStage) m_nakRowKnown = false;
-    if (!dumpData && !dumpStage && byte == 'X') {
-      m_nakRow = 0;
-      m_nakRowKnown = true;
-    }
-    if (!dumpData && byte == 'Y' && ++m_nakRow == 10) {
-      m_nakRow = 0;
-      m_rec.idleEndDue = !m_rec.running && m_nakRowKnown;
-    }
-    // With the row unknown, an idle 'Y' may be the tenth: an end is allowed, not owed.
-    const bool mayEnd = !m_rec.running && !m_nakRowKnown && !dumpData && byte == 'Y';
-    if (mayEnd) m_rec.idleEndDue = true;
     Feed(Bytes{byte});
-    if (mayEnd) {
-      if (!m_rec.idleEndDue) {  // it ended: the row starts again
-        m_nakRow = 0;
-        m_nakRowKnown = true;
-      }
-      m_rec.idleEndDue = false;
-    }
-    FUZZ_CHECK(!m_rec.idleEndDue, "no end message after a tenth 'Y' in a row while idle");
   }
 
   // The chip owes dump data: the engine takes the next bytes as flash contents.
@@ -170,8 +142,6 @@ private:
   }
 
   UpdateRecord m_rec;
-  int m_nakRow = 0;  // 'Y' bytes since the last 'X' or start, as the engine counts them
-  bool m_nakRowKnown = true;  // false once the dump stage may have counted a 'Y' of its own
   const CUpdateEngine* m_enginePtr = nullptr;
   FuzzPort m_port{m_rec, m_enginePtr};
   FuzzView m_view{m_rec};
@@ -180,7 +150,7 @@ private:
   FuzzBatch m_batch;
   CLineModel m_model{m_rec, m_files, kConfigDir + "boot.bin", kConfigDir + "flash.bin"};
   UpdateSettings m_settings;
-  CUpdateEngine m_engine{UpdateEngineDeps{m_port, m_view, m_clock, m_files, m_batch, this, kConfigDir}};
+  CUpdateEngine m_engine{UpdateEngineDeps{m_port, m_view, m_clock, m_files, m_batch, this, kConfigDir, nullptr}};
 };
 
 }  // namespace

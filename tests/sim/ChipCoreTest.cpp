@@ -35,6 +35,14 @@ protected:
     ASSERT_TRUE(m_host->Download(m_boot, m_loader)) << m_log.Text();
   }
   void Send(const Bytes& b) { m_line->Send(b); }
+  // A dump of 8192 bytes: the first block came and the host asked for the next.
+  void DumpFirstBlockOf8192() {
+    Send(CScriptedHost::ControlInfo(2, 0, 8192));
+    ASSERT_EQ(m_host->Answer(), 'X');
+    Send(CScriptedHost::Frame(FRAME_DUMP));
+    EXPECT_EQ(m_core->TakeBytes().size(), 4096u);
+    Send({'X'});
+  }
 
   TempDir m_dir;
   Bytes m_boot = TempDir::ReadBytes(TQ_SOURCE_DIR "/config/boot.bin");
@@ -261,11 +269,7 @@ TEST_F(ChipCoreTest, VanishAfterDumpBytes) {
   m_opt.m_nVanishAfter = 5000;
   m_opt.m_vanishStage = SimStage::Dump;
   StartLoaded();
-  Send(CScriptedHost::ControlInfo(2, 0, 8192));
-  ASSERT_EQ(m_host->Answer(), 'X');
-  Send(CScriptedHost::Frame(FRAME_DUMP));
-  EXPECT_EQ(m_core->TakeBytes().size(), 4096u);
-  Send({'X'});
+  DumpFirstBlockOf8192();
   size_t bytes = 0;
   bool vanished = false;
   while (m_core->HasOutput()) {
@@ -277,6 +281,17 @@ TEST_F(ChipCoreTest, VanishAfterDumpBytes) {
   EXPECT_EQ(bytes, 904u);
   EXPECT_TRUE(vanished);
   EXPECT_TRUE(m_core->Finished());
+}
+
+TEST_F(ChipCoreTest, ResetFaultMidDumpStartsTheBootLoaderOver) {
+  m_opt.m_nResetDumpAfter = 5000;
+  StartLoaded();
+  DumpFirstBlockOf8192();
+  const Bytes rest = m_core->TakeBytes();
+  ASSERT_EQ(rest.size(), 905u);  // 904 dump bytes, then the boot loader's request
+  EXPECT_EQ(rest.back(), 'X');
+  EXPECT_EQ(m_core->GetState(), CChipCore::State::WaitSync);
+  EXPECT_EQ(m_core->SessionsEnded(), 1);
 }
 
 TEST_F(ChipCoreTest, VanishDuringApplicationData) {

@@ -32,7 +32,7 @@ TEST(SimOptionsTest, FaultsAndImagesFromTheCommandLine) {
   dir.Write("boot.bin", "b");
   dir.Write("flash.bin", "l");
   const Parsed p = Parse({"--config", dir.Path(), "--nak", "data:3", "--silent", "erase", "--vanish", "program:100",
-                          "--baud", "line", "--corrupt", "0.25"});
+                          "--baud", "line", "--corrupt", "0.25", "--reset", "dump:4126"});
   ASSERT_TRUE(p.ok) << p.error;
   const SimOptions& o = p.options;
   EXPECT_EQ(o.m_strBootFile, dir.File("boot.bin"));
@@ -41,6 +41,7 @@ TEST(SimOptionsTest, FaultsAndImagesFromTheCommandLine) {
   EXPECT_EQ(o.m_nSilent[static_cast<size_t>(SimStage::Erase)], -1);
   EXPECT_EQ(o.m_vanishStage, SimStage::Program);
   EXPECT_EQ(o.m_nVanishAfter, 100);
+  EXPECT_EQ(o.m_nResetDumpAfter, 4126);
   EXPECT_TRUE(o.m_bBaudFromLine);
   EXPECT_DOUBLE_EQ(o.m_fCorruptRx, 0.25);
   EXPECT_TRUE(p.help.empty());
@@ -116,6 +117,7 @@ TEST(SimOptionsTest, DefaultsWithoutOptions) {
 TEST(SimOptionsTest, RefusesBadValuesUnknownOptionsAndMissingImages) {
   const std::vector<std::vector<std::string>> bad = {
       {"--nak", "settings:1"},  {"--nak", "data"},           {"--nak", "data:-1"},       {"--vanish", "boot:1"},
+      {"--reset", "program:5"}, {"--reset", "dump:-1"},
       {"--silent", "nowhere"},  {"--corrupt", "1.5"},        {"--drop", "x"},            {"--config", "/nonexistent"},
       {"--repeat"},             {"--repeat", "-5"},          {"--repeat", "2147483648"}, {"--rx-timeout", "0"},
       {"--end-idle", "0"},      {"--flash-size", "0"},       {"--max-loader", "0x100000000"},
@@ -136,7 +138,7 @@ TEST(SimOptionsTest, HelpListsEveryOption) {
        {"--link", "--config", "--boot", "--loader", "--no-match", "--max-loader", "--settings", "--clear-exclusive",
         "--flash-file", "--flash-size", "--baud", "--request-delay", "--repeat", "--console", "--chatter", "--rx-timeout",
         "--end-idle", "--hang-idle", "--sessions", "--erase-delay", "--program-delay", "--flash-delay", "--nak",
-        "--silent", "--corrupt", "--drop", "--corrupt-tx", "--drop-tx", "--vanish", "--corrupt-flash", "--seed",
+        "--silent", "--corrupt", "--drop", "--corrupt-tx", "--drop-tx", "--vanish", "--reset", "--corrupt-flash", "--seed",
         "--log", "--verbose", "SIGUSR1", "Exit status"})
     EXPECT_NE(p.help.find(option), std::string::npos) << option;
   EXPECT_EQ(Parse({"-h"}).help, p.help);

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -38,6 +39,11 @@ public:
   }
   size_t OutputQueued() override { return outputQueued; }
   void DiscardInput() override { ++discards; }
+  // The line stays quiet unless a test says otherwise.
+  bool InputWithin(uint32_t ms) override {
+    quietWaits.push_back(ms);
+    return inputWithin ? inputWithin(ms) : false;
+  }
   PortOpenResult ReopenAtBaud(uint32_t baud) override {
     reopens.push_back(baud);
     trace.Add("reopen:" + std::to_string(baud));
@@ -54,6 +60,19 @@ public:
   PortOpenResult reopenResult = PortOpenResult::Opened;
   size_t outputQueued = 0;  // what OutputQueued answers
   int discards = 0;
+  std::function<bool(uint32_t)> inputWithin;  // what InputWithin answers; none: quiet
+  std::vector<uint32_t> quietWaits;           // the InputWithin calls
+};
+
+// A stop on its way: waiting behind the step from the n-th look on (0 the
+// first), and the front end's wish to stop after the block in flight.
+class FakeStop : public IUpdateStop {
+public:
+  bool StopWaiting() override { return stopFromLook >= 0 && looks++ >= stopFromLook; }
+  bool WindingDown() override { return windingDown; }
+  int stopFromLook = -1;
+  int looks = 0;
+  bool windingDown = false;
 };
 
 // A recording view whose events also go into the trace.
@@ -235,14 +254,30 @@ protected:
   // acknowledges: the control info is on the line (stage 6).
   void RunToControlInfo(const UpdateSettings& s) {
     engine.OnUpdateStart(s);
-    Feed("XXX");
+    // Three reads: an 'X' with more 'X' right behind it is one request.
+    Feed("X");
+    Feed("X");
+    Feed("X");
     ASSERT_EQ(engine.Stage(), STAGE_CONTROL_INFO);
+  }
+
+  // Runs to the dump command for a range of `length` bytes and forgets
+  // what was recorded on the way.
+  void RunToDump(int32_t length) {
+    UpdateSettings s = BaseSettings(ACT_DUMP);
+    s.m_nLength = length;
+    RunToControlInfo(s);
+    Feed("X");
+    ASSERT_EQ(engine.Stage(), STAGE_DUMP);
+    ASSERT_EQ(port.writes.back(), B({0xFF, 0x06, 0x00, 0x00, 0xFF, 0xFF}));
+    Clear();
   }
 
   // Forgets everything recorded so far.
   void Clear() {
     trace.events.clear();
     port.writes.clear();
+    port.quietWaits.clear();
     view.Clear();
     clock.waits.clear();
     observer.outcomes.clear();
@@ -272,5 +307,6 @@ protected:
   MemFiles files;
   FakeBatch batch;
   FakeObserver observer{trace};
-  CUpdateEngine engine{UpdateEngineDeps{port, view, clock, files, batch, &observer, kConfigDir}};
+  FakeStop stop;
+  CUpdateEngine engine{UpdateEngineDeps{port, view, clock, files, batch, &observer, kConfigDir, &stop}};
 };

@@ -13,7 +13,8 @@ class OperationTest : public EngineTest {};
 
 TEST_F(OperationTest, EraseRunsToCompletion) {
   engine.OnUpdateStart(BaseSettings(ACT_ERASE));
-  Feed("XX");
+  Feed("X");
+  Feed("X");
   Clear();
   Feed("X");
   EXPECT_EQ(view.logs, (std::vector<std::string>{"\nflash file receive ok.", "\nSend Control info.",
@@ -94,7 +95,8 @@ TEST_F(OperationTest, TenThousandByteImageIsSentErasedAndProgrammed) {
 
 TEST_F(OperationTest, MissingImageEndsBeforeTheControlInfo) {
   engine.OnUpdateStart(BaseSettings(ACT_PROGRAM));
-  Feed("XX");
+  Feed("X");
+  Feed("X");
   Clear();
   Feed("XXX");
   EXPECT_EQ(view.logs, (std::vector<std::string>{"\nflash file receive ok.", "\nSend Control info.",

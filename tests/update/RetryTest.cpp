@@ -48,17 +48,28 @@ TEST_F(RetryTest, NegativeAcknowledgesCountOnlyInARow) {
   EXPECT_EQ(engine.Stage(), STAGE_IDLE);
 }
 
-TEST_F(RetryTest, NegativeAcknowledgesAfterTheLimitEndNothingUntilTheNextTenth) {
+TEST_F(RetryTest, NegativeAcknowledgesAfterTheEndAreIgnored) {
   engine.OnUpdateStart(BaseSettings(ACT_ERASE));
   Feed(std::string(10, 'Y'));  // one read: the update ends at the tenth
   ASSERT_EQ(observer.outcomes, std::vector<UpdateOutcome>{UpdateOutcome::RetryFailed});
   Clear();
-  // The chip goes on refusing: a new row counts from one, with no second end.
-  Feed(std::string(9, 'Y'));
+  // The chip goes on refusing after the end: no retry lines, no second end.
+  Feed(std::string(25, 'Y'));
   EXPECT_FALSE(Ended());
   EXPECT_TRUE(observer.outcomes.empty());
-  EXPECT_EQ(view.logs.front(), "\ncheck error 1 time");
+  EXPECT_TRUE(view.logs.empty()) << ::testing::PrintToString(view.logs);
   EXPECT_TRUE(port.writes.empty());
+
+  // Nor after a completed update.
+  RunToControlInfo(BaseSettings(ACT_ERASE));
+  Feed("X");
+  Feed(std::string(32, 'E'));
+  Feed("X");
+  ASSERT_EQ(observer.outcomes.back(), UpdateOutcome::Completed);
+  Clear();
+  Feed(std::string(10, 'Y'));
+  EXPECT_TRUE(view.logs.empty()) << ::testing::PrintToString(view.logs);
+  EXPECT_FALSE(Ended());
 }
 
 TEST_F(RetryTest, SilentChipGetsTheChunkTenTimes) {

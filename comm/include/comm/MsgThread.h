@@ -35,6 +35,10 @@ public:
   bool GetUntil(ThreadMessage& out, std::chrono::steady_clock::time_point deadline);
   // Takes the next message if one is queued; never waits.
   bool TryGet(ThreadMessage& out);
+  // Waits until a queued message satisfies `match` (true) or the deadline
+  // passes (false); takes nothing. A closed queue answers at once.
+  bool AwaitMatch(const std::function<bool(const ThreadMessage&)>& match,
+                  std::chrono::steady_clock::time_point deadline);
   // Refuses further posts and wakes every waiter; queued messages can still be taken.
   void Close();
   bool IsClosed() const;
@@ -82,6 +86,10 @@ protected:
   virtual int ExitInstance() { return m_exitCode; }
   // Binds a handler to a message number (the thread's message table).
   void OnMessage(uint32_t message, Handler handler);
+  // For a handler that waits: whether a message satisfying `match` is
+  // already queued behind it, or comes within `ms` (0: only a look). The
+  // quit message matches when `orQuit` is set.
+  bool AwaitQueued(const std::function<bool(const ThreadMessage&)>& match, uint32_t ms, bool orQuit) const;
   // The id of the thread's own queue, valid from InitInstance on.
   uint32_t SelfId() const { return m_selfId; }
 

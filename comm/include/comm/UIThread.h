@@ -28,6 +28,9 @@ struct UIThreadDeps {
   std::atomic<uint32_t>* publishedId = nullptr;
   // The protocol's waits; the real clock when null.
   IUpdateClock* clock = nullptr;
+  // True once the front end has asked to stop after the block in flight
+  // (the command line's Ctrl-C); called on the worker thread. None: never.
+  std::function<bool()> windDown;
 };
 
 class CUIThread : public CMsgThread {
@@ -52,7 +55,21 @@ private:
     void Write(const uint8_t* data, size_t length) override;
     size_t OutputQueued() override;
     void DiscardInput() override;
+    bool InputWithin(uint32_t milliseconds) override;
     PortOpenResult ReopenAtBaud(uint32_t baud) override;
+
+  private:
+    CUIThread& m_owner;
+  };
+
+  // What the update learns of a stop while one of its steps runs: a
+  // WM_UPDATE_STOP or the quit queued behind the step, or the front end's
+  // wish to stop after the block in flight.
+  class CStopProbe : public IUpdateStop {
+  public:
+    explicit CStopProbe(CUIThread& owner) : m_owner(owner) {}
+    bool StopWaiting() override;
+    bool WindingDown() override;
 
   private:
     CUIThread& m_owner;
@@ -80,6 +97,7 @@ private:
   std::string m_devicePath;
   CSteadyClock m_steadyClock;
   CPortAdapter m_portAdapter{*this};
+  CStopProbe m_stopProbe{*this};
   CUpdateEngine m_update;
   std::array<uint8_t, kReadCapacity> m_rxBuffer{};
 };

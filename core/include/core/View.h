@@ -48,6 +48,8 @@ enum class UpdateOutcome {
   PortLost,      // the device went away during the update
   ActCutShort,   // an erase or program ended before all its ticks, or dump data
                  // stopped: the chip was reset or lost part of what it sent
+  Stopped,       // a stop was asked for: the block in flight ended and
+                 // nothing new (erase, program, next block) was begun
 };
 
 // What came of an attempt to open the port: the answer to WM_PORT_OPEN, or

@@ -168,4 +168,5 @@ private:
   int m_nChecksFailed = 0;
   bool m_bSessionFaults = false;
   bool m_bVanished = false;
+  bool m_bResetDone = false;  // the --reset fault fires once
 };

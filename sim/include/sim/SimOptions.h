@@ -64,6 +64,7 @@ struct SimOptions {
   double m_fCorruptRx = 0, m_fDropRx = 0, m_fCorruptTx = 0, m_fDropTx = 0;
   SimStage m_vanishStage = SimStage::Dump;  // Dump or Program
   int64_t m_nVanishAfter = -1;              // bytes; -1: never
+  int64_t m_nResetDumpAfter = -1;           // reset once after this many dump bytes; -1: never
   std::vector<uint32_t> m_badCells;         // flash bytes that program wrong
 
   // Log.

@@ -26,6 +26,9 @@ struct UpdateEngineDeps {
   IBatchSource& batch;
   IUpdateObserver* observer = nullptr;
   std::string configDir;  // folder holding boot.bin and flash.bin, ending in '/'
+  // Where a stop on its way is learnt while a step runs; none: no stop
+  // comes between the pieces of a step.
+  IUpdateStop* stop = nullptr;
 };
 
 // Update stages: which block the host sent last.
@@ -53,6 +56,7 @@ public:
   // chip's request (stage 1).
   void OnUpdateStart(const UpdateSettings& settings);
   // Bytes the receive path read from the port, in arrival order.
+  // An empty read judges again an 'X' that waits for the quiet behind it.
   void OnReceive(const uint8_t* data, size_t length);
   // WM_UPDATE_TICK: timer 1 shows '>', timer 2 is the acknowledge time-out.
   // A tick of timer 2 counts only while an image chunk waits for its
@@ -94,6 +98,29 @@ private:
   // Tells the observer that the update moved on.
   void ProgressMade();
 
+  // Stops (UpdateStop.cpp). A protocol wait, cut short by a stop that is
+  // waiting for the worker; false when the step was abandoned (stage 0).
+  bool Pause(uint32_t milliseconds);
+  // True (and the update ended as stopped, with a log line naming `next`)
+  // when a stop was asked for once the block in flight is done.
+  bool StopsBefore(const char* next);
+  // An 'X' whose meaning depends on the quiet that follows it: the boot
+  // loader's request, the dump's closing acknowledge. Judged at the end of
+  // each read.
+  void OnRequestByte(uint8_t byte);
+  void SettleAfterQuiet();
+  void SettleRequest();
+  void SettleDumpEnd();
+  // A byte after the closing 'X': the dump cannot be trusted.
+  void DumpEndNotQuiet();
+  // The time `bytes` take on the line at its setting, or at the slowest
+  // rate measured if that is slower.
+  uint64_t LineMsFor(int64_t bytes) const;
+  // The acknowledge period of a chunk of `bytes`.
+  int32_t AckPeriodFor(int64_t bytes) const;
+  void StartLineTiming(int64_t bytes);
+  void NoteLineRate();
+
   // Dump-receive mode (UpdateDump.cpp). Takes the bytes of one read that
   // belong to the dump; returns how many it consumed (at least one unless
   // the update ended).
@@ -110,11 +137,12 @@ private:
   void StartDumpBlock();
   // Dump data arriving after its block's time is up did not come from a
   // dumping chip: ends the update with the byte count.
-  bool DumpBlockLate();
+  bool DumpBlockLate(size_t arriving);
 
   // The send step of the current stage, and the blocks behind it.
   void SendStageBlock();
-  void SendFrame(uint8_t type, const uint8_t* payload, size_t length);
+  // False when a stop came during the pause after the frame (stage 0).
+  bool SendFrame(uint8_t type, const uint8_t* payload, size_t length);
   void SendBootImage();
   void SendChipSettings();
   // Size of flash.bin; a failed look ends the update with a log line.
@@ -186,5 +214,24 @@ private:
   bool m_bAckWaitsForOutput = false;  // the chunk had not left the host when the timer was armed
 
   bool m_bDumpNakPending = false;   // a lone 'Y' opened the dump; the line has not spoken since
-  uint64_t m_nDumpBlockDueMs = 0;   // the block of dump data being read must be in by then
+  uint64_t m_nDumpBlockStartMs = 0; // when the block of dump data being read was asked for
+  int64_t m_nDumpBlockFirst = 0;    // dump count at that moment
+  bool m_bDumpClosing = false;      // the closing 'X' came; the line must now stay quiet
+  uint64_t m_nDumpClosedAtMs = 0;
+
+  // The boot loader's request: an 'X' followed by nothing but further 'X'.
+  bool m_bRequestPending = false;
+  uint64_t m_nRequestAtMs = 0;
+  int32_t m_nRequestXs = 0;         // 'X' bytes since the first of the request
+  uint64_t m_nRequestLastMs = 0;    // the last of them
+  bool m_bStreamSeen = false;       // an 'X' inside other bytes was seen lately
+  uint64_t m_nStreamAtMs = 0;
+
+  // The line's rate as measured from large blocks: the loader and the image
+  // chunks, from the write to the chip's acknowledge.
+  int32_t m_nAckPeriodMs = 0;       // period of the acknowledge timer last armed
+  uint64_t m_nTimedAtMs = 0;        // write of the block being timed
+  int64_t m_nTimedBytes = 0;        // its size; 0: nothing timed
+  int64_t m_nRateBytes = 0;         // slowest measurement: bytes ...
+  uint64_t m_nRateMs = 0;           // ... in this many ms
 };

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,13 @@ public:
   virtual size_t OutputQueued() = 0;
   // Drops everything received and not yet read.
   virtual void DiscardInput() = 0;
+  // Waits up to `milliseconds` for received bytes that have not been read
+  // yet; true as soon as there are some (they then reach the engine through
+  // the receive path), false when the line stayed quiet.
+  virtual bool InputWithin(uint32_t milliseconds) {
+    (void)milliseconds;
+    return false;
+  }
   // Closes the port and opens it again, on the port number of the last open
   // request, at `baud` with 8 data bits, no parity and one stop bit.
   virtual PortOpenResult ReopenAtBaud(uint32_t baud) = 0;
@@ -34,8 +42,28 @@ class IUpdateClock {
 public:
   virtual ~IUpdateClock() = default;
   virtual void Wait(uint32_t milliseconds) = 0;
+  // As Wait, but gives up as soon as `stopWaiting` answers true; false then.
+  // A clock that waits for real asks in pieces short enough for a stop to
+  // take effect within a fraction of a second.
+  virtual bool WaitOrStop(uint32_t milliseconds, const std::function<bool()>& stopWaiting) {
+    Wait(milliseconds);
+    return !stopWaiting();
+  }
   // Milliseconds from an arbitrary origin, monotonic.
   virtual uint64_t NowMs() = 0;
+};
+
+// What the engine learns of a stop on its way while it is inside a step.
+class IUpdateStop {
+public:
+  virtual ~IUpdateStop() = default;
+  // A stop (or the end of the worker) waits behind the step in progress:
+  // the step is abandoned at the next piece.
+  virtual bool StopWaiting() = 0;
+  // A stop has been asked for once the block in flight is done: the engine
+  // lets that block finish but begins nothing new (no erase, no program, no
+  // next block) and ends the update as stopped.
+  virtual bool WindingDown() = 0;
 };
 
 // A dump file being written. Bytes may be buffered, but every byte reaches
