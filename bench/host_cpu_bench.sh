@@ -50,37 +50,45 @@ start_sims() {  # bin, count: devices into the array devices, pids into sims
 timed() {  # label, command...: prints "wall user+sys", fails loudly
   local label=$1; shift
   /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" > "$work/$label.out" 2> "$work/$label.err" ||
-    { echo "$label: failed"; tail -5 "$work/$label.err"; exit 1; }
+    { echo "$label: failed" >&2; tail -5 "$work/$label.err" >&2; exit 1; }
   awk '{ printf "%s %.2f\n", $1, $2 + $3 }' "$work/time"
 }
 
 one_board() {  # bin
-  local bin=$1 wall cpu sim0
+  local bin=$1 wall cpu sim0 res
   start_sims "$bin" 1
   sleep 0.3
-  read -r wall cpu < <(timed dump "$bin/tqupdate" -q -p "${devices[0]}" dump 0 "$bytes" "$work/dump.bin")
-  cmp -s -n "$bytes" "$work/flash0.img" "$work/dump.bin" || { echo "dump: bytes differ"; exit 1; }
+  res=$(timed dump "$bin/tqupdate" -q -p "${devices[0]}" dump 0 "$bytes" "$work/dump.bin")
+  read -r wall cpu <<< "$res"
+  cmp -s -n "$bytes" "$work/flash0.img" "$work/dump.bin" || { echo "dump: bytes differ" >&2; exit 1; }
   sim0=$(cpu_of "${sims[0]}")
   printf '  dump    %4d KiB: tqupdate %5.2f CPU s, %6.2f s wall; chipsim %5.2f CPU s\n' "$kib" "$cpu" "$wall" "$sim0"
   sleep 0.5
-  read -r wall cpu < <(timed program "$bin/tqupdate" -q -p "${devices[0]}" program 0 "$work/image.bin")
-  cmp -s -n "$bytes" "$work/flash0.img" "$work/image.bin" || { echo "program: flash differs"; exit 1; }
+  res=$(timed program "$bin/tqupdate" -q -p "${devices[0]}" program 0 "$work/image.bin")
+  read -r wall cpu <<< "$res"
+  cmp -s -n "$bytes" "$work/flash0.img" "$work/image.bin" || { echo "program: flash differs" >&2; exit 1; }
   printf '  program %4d KiB: tqupdate %5.2f CPU s, %6.2f s wall; chipsim %5.2f CPU s\n' "$kib" "$cpu" "$wall" \
     "$(awk -v a="$(cpu_of "${sims[0]}")" -v b="$sim0" 'BEGIN { printf "%.2f", a - b }')"
   stop_sims
 }
 
 program_and_read_back() {  # bin, count: prints "wall cpu"
-  local bin=$1 n=$2 ports w1 c1 w2 c2
+  local bin=$1 n=$2 ports w1 c1 w2 c2 res back
+  trap stop_sims EXIT  # runs in a subshell of its own
   start_sims "$bin" "$n"
   ports=$(IFS=,; echo "${devices[*]}")
   sleep 0.3
-  read -r w1 c1 < <(timed "prog$n" "$bin/tqupdate" -q -p "$ports" program 0 "$work/image.bin")
+  res=$(timed "prog$n" "$bin/tqupdate" -q -p "$ports" program 0 "$work/image.bin")
+  read -r w1 c1 <<< "$res"
   sleep 0.5  # each simulated board starts its next session
-  read -r w2 c2 < <(timed "back$n" "$bin/tqupdate" -q -p "$ports" dump 0 "$bytes" "$work/back-{port}.bin")
+  # One board's dump file is named as given; several need {port}.
+  back="$work/back-{port}.bin"
+  [ "$n" -gt 1 ] || back="$work/back-$(basename "$(dirname "${devices[0]}")")-$(basename "${devices[0]}").bin"
+  res=$(timed "back$n" "$bin/tqupdate" -q -p "$ports" dump 0 "$bytes" "$back")
+  read -r w2 c2 <<< "$res"
   for i in $(seq 0 $((n - 1))); do
     local name; name=$(basename "$(dirname "${devices[$i]}")")-$(basename "${devices[$i]}")
-    cmp -s "$work/image.bin" "$work/back-$name.bin" || { echo "board $i: read-back differs"; exit 1; }
+    cmp -s "$work/image.bin" "$work/back-$name.bin" || { echo "board $i: read-back differs" >&2; exit 1; }
   done
   stop_sims
   awk -v a="$w1" -v b="$w2" -v c="$c1" -v d="$c2" 'BEGIN { printf "%.2f %.2f\n", a + b, c + d }'
@@ -92,8 +100,10 @@ for b in "${builds[@]}"; do
   [ -x "$bin/tqupdate" ] && [ -x "$bin/chipsim" ] || { echo "$b: no tqupdate or chipsim in $bin"; exit 1; }
   echo "$b:"
   one_board "$bin"
-  read -r ow oc < <(program_and_read_back "$bin" 1)
-  read -r aw ac < <(program_and_read_back "$bin" "$boards")
+  res=$(program_and_read_back "$bin" 1)
+  read -r ow oc <<< "$res"
+  res=$(program_and_read_back "$bin" "$boards")
+  read -r aw ac <<< "$res"
   awk -v n="$boards" -v ow="$ow" -v oc="$oc" -v aw="$aw" -v ac="$ac" 'BEGIN {
     printf "  program + read-back, 1 board : %7.2f s wall, tqupdate %5.2f CPU s (%.2f%% of a core)\n", ow, oc, oc * 100 / ow
     printf "  program + read-back, %d boards: %7.2f s wall, tqupdate %5.2f CPU s (%.2f%% of a core)\n", n, aw, ac, ac * 100 / aw
