@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -100,6 +101,25 @@ TEST_F(ComPortBlockTest, CloseDuringATrickleStopsTheMonitorAndReopens) {
   }
   stop.store(true);
   sender.join();
+}
+
+TEST_F(ComPortBlockTest, FarEndVanishingMidStreamIsReportedAsAHangUp) {
+  ASSERT_TRUE(OpenConfigured());
+  // The stream puts the monitor into its sleep through the gather time,
+  // where it does not watch the device; the hang-up must still come out.
+  const Bytes stream = Pattern(1500, 5);
+  Trickle(stream, 4);
+  m_pty.CloseMaster();
+  std::optional<ThreadMessage> lost;
+  ThreadMessage msg;
+  uint8_t buf[4096];
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (!lost && m_queue->GetUntil(msg, deadline)) {
+    if (msg.message == WM_COMM_RXCHAR) m_port.ReadPort(buf, sizeof buf);
+    if (msg.message == WM_COMM_LOST) lost = msg;
+  }
+  ASSERT_TRUE(lost);
+  EXPECT_EQ(lost->lParam, 0);
 }
 
 }  // namespace
