@@ -218,6 +218,8 @@ bool CComPort::FillInputLocked(serial::PortHandle h, int& err) {
     if (got < 0) return false;
     if (got == 0) break;
     m_rxQueue.Append(chunk, static_cast<size_t>(got));
+    // A short read took all the driver had: asking again would only hear so.
+    if (static_cast<size_t>(got) < room) break;
   }
   return true;
 }
@@ -249,8 +251,10 @@ uint32_t CComPort::ReadPort(void* buffer, uint32_t capacity, uint32_t /*waitMs*/
   {
     std::lock_guard lock(m_mtxRx);
     int err = 0;
-    // A failing device is reported by the monitor; what was read stays readable.
-    FillInputLocked(m_hComm, err);
+    // What the monitor has gathered is taken as it is; the device is asked
+    // only when nothing is (no monitor, or it has not woken yet). A failing
+    // device is reported by the monitor; what was read stays readable.
+    if (m_rxQueue.Empty()) FillInputLocked(m_hComm, err);
     const bool wasFull = m_rxQueue.Size() >= INPUT_QUEUE_SIZE;
     if (buffer != nullptr) got = m_rxQueue.Take(static_cast<uint8_t*>(buffer), capacity);
     m_bRxNotified = false;

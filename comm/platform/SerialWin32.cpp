@@ -90,6 +90,9 @@ PortHandle OpenDevice(const std::string& path, int& err) {
   }
   MakeRaw(dcb);
   COMMTIMEOUTS timeouts{};
+  // A read in flight ends once the line has been quiet for a millisecond,
+  // or when it holds what the line brings in CPortWaiter::kGatherMs
+  // (Port::SetLineRate): input is handed on in blocks, a lone byte at once.
   timeouts.ReadIntervalTimeout = 1;
   timeouts.ReadTotalTimeoutMultiplier = 0;
   timeouts.ReadTotalTimeoutConstant = win32::kReadIdleMs;
@@ -149,7 +152,9 @@ bool SetLine(PortHandle h, const LineSettings& line) {
   dcb.StopBits = line.stopBits;
   // With parity on, let the driver check it so that errors are counted.
   dcb.fParity = line.parity != NOPARITY;
-  return ::SetCommState(P(h)->Handle(), &dcb) != 0;
+  if (!::SetCommState(P(h)->Handle(), &dcb)) return false;
+  P(h)->SetLineRate(line.baud);
+  return true;
 }
 
 long ReadDevice(PortHandle h, void* buf, size_t n, int& err) { return P(h)->Read(buf, n, err); }

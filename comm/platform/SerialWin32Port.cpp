@@ -71,7 +71,7 @@ void Port::StartReadLocked() {
   if (m_readPending || m_readError != 0 || m_input.size() >= kHeldInput) return;
   // ReadFile resets the event; it is set again when the read completes,
   // also when it completes at once.
-  if (::ReadFile(m_device, m_readBuf, sizeof m_readBuf, nullptr, &m_readOv) ||
+  if (::ReadFile(m_device, m_readBuf, static_cast<DWORD>(m_readSize), nullptr, &m_readOv) ||
       ::GetLastError() == ERROR_IO_PENDING) {
     m_readPending = true;
     return;
@@ -134,6 +134,13 @@ long Port::Write(const void* buf, size_t n, int& err) {
   }
   m_writePending = true;
   return static_cast<long>(take);
+}
+
+void Port::SetLineRate(uint32_t baud) {
+  // Ten bits a byte on the line.
+  const uint64_t perGather = uint64_t{baud} / 10 * CPortWaiter::kGatherMs / 1000;
+  std::lock_guard lock(m_mutex);
+  m_readSize = static_cast<size_t>(std::clamp<uint64_t>(perGather, kMinReadChunk, kReadChunk));
 }
 
 bool Port::Purge(bool input, bool output) {

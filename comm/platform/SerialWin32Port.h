@@ -20,8 +20,11 @@ namespace serial::win32 {
 
 // A read that has seen nothing for this long completes empty and is started again.
 inline constexpr DWORD kReadIdleMs = 500;
-// The size of each read: at 115200 baud a full one takes about 90 ms.
+// The largest read: at 115200 baud a full one takes about 90 ms. Reads are
+// cut to what the line brings in CPortWaiter::kGatherMs (SetLineRate).
 inline constexpr size_t kReadChunk = 1024;
+// The smallest read, for slow lines.
+inline constexpr size_t kMinReadChunk = 4;
 // Bytes read from the device but not yet taken by Read(); no read is in
 // flight while this much is held.
 inline constexpr size_t kHeldInput = 64 * 1024;
@@ -52,6 +55,9 @@ public:
   long Read(void* buf, size_t n, int& err);
   long Write(const void* buf, size_t n, int& err);
   bool Purge(bool input, bool output);
+  // Sizes the reads to the line rate, so that a stream completes one about
+  // every CPortWaiter::kGatherMs; the read in flight keeps its size.
+  void SetLineRate(uint32_t baud);
   // The driver's error flags since the last look, added up per kind.
   bool ErrorCounts(LineErrorCounts& out);
 
@@ -74,6 +80,7 @@ private:
   OVERLAPPED m_readOv{};
   bool m_readPending = false;
   uint8_t m_readBuf[kReadChunk];
+  size_t m_readSize = kReadChunk;  // what each read asks for
   std::vector<uint8_t> m_input;  // read, not yet taken
   DWORD m_readError = 0;         // sticky: the read that failed
 

@@ -114,10 +114,21 @@ public:
   // (then 0 when nothing happened). With h == kNoPort it waits for Wake()
   // alone. Hang-up and error are reported whether or not input or output is
   // watched.
+  //
+  // Input is reported in blocks, not byte by byte: once bytes are there the
+  // wait lets more gather for at most kGatherMs (ending sooner when the line
+  // goes quiet or Wake() is called) before it says kReadable. On Windows the
+  // driver's read-interval time-out does the same inside the read in flight.
   uint32_t Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs = -1);
+
+  // The longest input is held back to gather, in milliseconds.
+  static constexpr int kGatherMs = 4;
 
 private:
   intptr_t m_hWake;
+  // Input kept coming during the last gather: the next wait sleeps through
+  // the gather time first instead of waking on the next byte.
+  bool m_bInputFlowing = false;
 };
 
 }  // namespace serial
