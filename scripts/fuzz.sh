@@ -2,27 +2,27 @@
 # Coverage-guided fuzzing with libFuzzer (clang), in build-fuzz/.
 #
 #   scripts/fuzz.sh TARGET [SECONDS]   run one target (default 20 s)
-#   scripts/fuzz.sh --all [SECONDS]    run every target in turn
+#   scripts/fuzz.sh --all [SECONDS]    run every target, one per core at a time
 #   scripts/fuzz.sh --merge TARGET     fold what earlier runs found into the
 #                                      kept corpus tests/fuzz/corpus/TARGET, minimised
 #   scripts/fuzz.sh --list             name the targets
 #
-# A run starts from the kept corpus and collects new inputs in
-# build-fuzz/corpus/TARGET. A crash or a broken invariant is saved under
+# The targets build with the CMake preset fuzz (clang-14). A run starts from
+# the kept corpus and collects new inputs in build-fuzz/corpus/TARGET. A crash or a broken invariant is saved under
 # build-fuzz/crashes/TARGET/ and fails the run; copy it into the kept corpus
 # once the fault is fixed, so that the replay test keeps it fixed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/build-env.sh
 targets=(fuzz_profile fuzz_settings_text fuzz_engine fuzz_chipcore fuzz_cli_args)
-cxx=clang++-14
-cc=clang-14
 
 usage() { sed -n '4,8p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 build() {
-  bash scripts/install-deps.sh
-  CC=$cc CXX=$cxx cmake -S . -B build-fuzz -G Ninja -DTQ_FUZZ=ON -DTQ_WERROR=ON -DTQ_BUILD_BENCH=OFF >/dev/null
-  cmake --build build-fuzz -j2 --target "$@"
+  bash scripts/install-deps.sh build
+  bash scripts/install-deps.sh test
+  cmake --preset fuzz "${TQ_LAUNCHER[@]}" >/dev/null
+  cmake --build --preset fuzz -j"$TQ_JOBS" --target "$@"
 }
 
 # run TARGET SECONDS: prints one summary line; fails on a crash.
@@ -48,8 +48,20 @@ case $1 in
   --list) printf '%s\n' "${targets[@]}" ;;
   --all)
     build "${targets[@]}"
+    # Each target is one process on one core and runs its full time however
+    # many run beside it; the targets all take the same time, so the oldest
+    # is the next to end.
     failed=0
-    for t in "${targets[@]}"; do run "$t" "${2:-20}" || failed=1; done
+    pids=()
+    for t in "${targets[@]}"; do
+      if [ ${#pids[@]} -ge "$TQ_JOBS" ]; then
+        wait "${pids[0]}" || failed=1
+        pids=("${pids[@]:1}")
+      fi
+      run "$t" "${2:-20}" &
+      pids+=($!)
+    done
+    for p in "${pids[@]}"; do wait "$p" || failed=1; done
     exit $failed ;;
   --merge)
     [ $# -eq 2 ] || usage

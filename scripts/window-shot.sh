@@ -11,6 +11,7 @@ root=$(pwd)
 out=${1:-$root/docs/window.png}
 scale=${2:-1}
 bin=$root/build/bin
+bash scripts/install-deps.sh window-shot
 [ -x "$bin/tqupdater" ] && [ -x "$bin/chipsim" ] || cmake --build build -j2 --target tqupdater chipsim
 
 work=$(mktemp -d)

@@ -19,7 +19,7 @@ if [ ! -f "$deps/lib/cmake/GTest/GTestConfig.cmake" ]; then
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DTQ_WIN_DEPS="$deps" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$deps" \
     -Dgtest_disable_pthreads=OFF -DBUILD_GMOCK=ON >/dev/null
-  cmake --build "$root/$build/deps-build/googletest" -j2 >/dev/null
+  cmake --build "$root/$build/deps-build/googletest" -j"$(nproc)" >/dev/null
   cmake --install "$root/$build/deps-build/googletest" >/dev/null
 fi
 

@@ -1,12 +1,8 @@
 #include "sim/SimRunner.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <ctime>
+#include <thread>
 
 namespace {
 
@@ -73,12 +69,12 @@ void CSimRunner::NoteLineEvents(int64_t now, std::atomic<bool>* reset) {
 void CSimRunner::TakeHostBytes(int64_t now) {
   // What the host wrote arrives one byte time after the other.
   for (;;) {
-    const ssize_t n = ::read(m_device.MasterFd(), m_buffer.data(), m_buffer.size());
-    if (n <= 0) break;
+    const size_t n = m_device.ReadFromHost(m_buffer.data(), m_buffer.size());
+    if (n == 0) break;
     const int64_t byteNs = ByteTimeNs();
-    for (ssize_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < n; ++i) {
       m_nRxLineFreeNs = std::max(m_nRxLineFreeNs, now) + byteNs;
-      m_rx.push_back(TimedByte{byteNs > 0 ? m_nRxLineFreeNs : now, m_buffer[static_cast<size_t>(i)], false});
+      m_rx.push_back(TimedByte{byteNs > 0 ? m_nRxLineFreeNs : now, m_buffer[i], false});
     }
   }
   size_t arrived = 0;
@@ -113,8 +109,7 @@ size_t CSimRunner::SendDue(int64_t now) {
   }
   m_bTxBlocked = false;
   if (due > 0) {
-    const ssize_t n = ::write(m_device.MasterFd(), m_buffer.data(), due);
-    const size_t written = n > 0 ? static_cast<size_t>(n) : 0;
+    const size_t written = m_device.WriteToHost(m_buffer.data(), due);
     m_tx.erase(m_tx.begin(), m_tx.begin() + static_cast<std::ptrdiff_t>(written));
     m_bTxBlocked = written < due;
   }
@@ -125,9 +120,10 @@ bool CSimRunner::VanishIfDue(int64_t now, const std::atomic<bool>& stop) {
   if (m_tx.empty() || !m_tx.front().vanish || m_tx.front().dueNs > now + kSlackNs) return false;
   // Written bytes reach the host's queue a moment later; only then does
   // the count of unread bytes see them.
-  ::usleep(20'000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const int64_t giveUp = NowNs() + kVanishGraceNs;
-  while (m_device.UnreadByHost() > 0 && NowNs() < giveUp && !stop.load()) ::usleep(2000);
+  while (m_device.UnreadByHost() > 0 && NowNs() < giveUp && !stop.load())
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   m_log.Line(NowNs() / kNsPerUs, "device %s closed", m_device.Path().c_str());
   m_device.Close();
   return true;
@@ -140,11 +136,7 @@ void CSimRunner::SleepUntilDue(int64_t now) {
   const int64_t deadlineUs = m_core.NextDeadline();
   if (deadlineUs >= 0) wakeNs = std::min(wakeNs, deadlineUs * kNsPerUs);
   const int64_t waitNs = std::max<int64_t>(0, wakeNs - NowNs());
-  struct pollfd pfd {m_device.MasterFd(), static_cast<short>(POLLIN | (m_bTxBlocked ? POLLOUT : 0)), 0};
-  struct timespec ts {static_cast<time_t>(waitNs / 1'000'000'000), static_cast<long>(waitNs % 1'000'000'000)};
-  if (::ppoll(&pfd, 1, &ts, nullptr) > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0) {
-    // Cannot happen while our own descriptor of the host's end is open;
-    // do not spin if it does.
-    ::usleep(1000);
-  }
+  // A hang-up cannot happen while our own descriptor of the host's end is
+  // open; do not spin if it does.
+  if (!m_device.WaitForHost(waitNs, m_bTxBlocked)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }

@@ -1,8 +1,5 @@
 // chipsim: the decoder chip's boot loader and flash loader on a
 // pseudo-terminal, for running the updater without hardware.
-#include <signal.h>
-
-#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -12,26 +9,9 @@
 #include "sim/SimLog.h"
 #include "sim/SimOptions.h"
 #include "sim/SimRunner.h"
+#include "sim/SimSignals.h"
 
 namespace {
-
-std::atomic<bool> g_stop{false};
-std::atomic<bool> g_reset{false};
-
-void OnStopSignal(int) { g_stop = true; }
-void OnResetSignal(int) { g_reset = true; }
-
-void InstallHandlers() {
-  struct sigaction sa {};
-  sigemptyset(&sa.sa_mask);
-  sa.sa_handler = OnStopSignal;
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
-  sa.sa_handler = OnResetSignal;
-  sigaction(SIGUSR1, &sa, nullptr);
-  sa.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &sa, nullptr);
-}
 
 std::string DescribePacing(const SimOptions& o) {
   if (o.m_bBaudFromLine) return "at the host's line rate";
@@ -90,18 +70,18 @@ int main(int argc, char** argv) {
   CFlashStore flash;
   CPtyDevice device;
   if (!SetUp(options, log, images, flash, device)) return 2;
-  InstallHandlers();
+  SimSignalFlags& signals = InstallSimSignalHandlers();
   std::printf("%s\n", device.Path().c_str());
   std::fflush(stdout);
   LogStart(log, options, images, flash, device);
 
   CChipCore core(options, images, flash, log);
   CSimRunner runner(core, device, options, log);
-  runner.Run(g_stop, &g_reset);
+  runner.Run(signals.stop, &signals.reset);
   device.Close();
 
   log.Line(SimNowUs(), "%s: %d session(s) ended, %d act(s) done, %d failed check(s)",
-           g_stop ? "stopped" : (core.Vanished() ? "vanished" : "done"), core.SessionsEnded(), core.ActsDone(),
+           signals.stop ? "stopped" : (core.Vanished() ? "vanished" : "done"), core.SessionsEnded(), core.ActsDone(),
            core.ChecksFailed());
   return core.ChecksFailed() > 0 ? 1 : 0;
 }

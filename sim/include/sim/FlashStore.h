@@ -32,6 +32,10 @@ public:
 
 private:
   bool InRange(uint32_t address, size_t length) const;
+  // The file's bytes; the platform's file calls, each whole or failed.
+  bool ReadCells(uint64_t offset, uint8_t* out, size_t length) const;
+  bool WriteCells(uint64_t offset, const uint8_t* data, size_t length);
+  bool FillErased(uint64_t from, uint64_t to);
   int m_hFile = -1;
   uint32_t m_nSize = 0;
   std::vector<uint32_t> m_badCells;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class CPtyDevice {
@@ -22,7 +23,6 @@ public:
   void Close();
 
   bool IsOpen() const { return m_hMaster >= 0; }
-  int MasterFd() const { return m_hMaster; }
   const std::string& Path() const { return m_strPath; }
   const std::string& LinkPath() const { return m_strLink; }
   // The line rate the host last set on its end; 0 when unknown.
@@ -33,6 +33,16 @@ public:
   // not clear it when it closes could not reopen the device while the
   // simulator holds its own descriptor. True when such a mode was cleared.
   bool ClearExclusive();
+
+  // What the host wrote, without waiting: the count read, 0 when nothing is
+  // there (or the device is closed).
+  size_t ReadFromHost(uint8_t* out, size_t capacity);
+  // Writes without waiting: the count the line took, 0 when it is full.
+  size_t WriteToHost(const uint8_t* data, size_t length);
+  // Waits up to waitNs for the host to write (or, with forWriting, for room
+  // to write). False when the host's end hung up, which cannot happen while
+  // the simulator's own descriptor of it is open.
+  bool WaitForHost(int64_t waitNs, bool forWriting);
 
 private:
   int m_hMaster = -1;

@@ -1,6 +1,9 @@
+// The pseudo-terminal on Linux: posix_openpt, termios for the host's line
+// rate, FIONREAD for its unread bytes and TIOCGEXCL for its exclusive mode.
 #include "sim/PtyDevice.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -9,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 namespace {
@@ -118,12 +122,26 @@ size_t CPtyDevice::UnreadByHost() const {
 }
 
 bool CPtyDevice::ClearExclusive() {
-#ifdef TIOCGEXCL
   int exclusive = 0;
   if (m_hSlave >= 0 && ::ioctl(m_hSlave, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
     ::ioctl(m_hSlave, TIOCNXCL);
     return true;
   }
-#endif
   return false;
+}
+
+size_t CPtyDevice::ReadFromHost(uint8_t* out, size_t capacity) {
+  const ssize_t n = m_hMaster >= 0 ? ::read(m_hMaster, out, capacity) : -1;
+  return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+size_t CPtyDevice::WriteToHost(const uint8_t* data, size_t length) {
+  const ssize_t n = m_hMaster >= 0 ? ::write(m_hMaster, data, length) : -1;
+  return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+bool CPtyDevice::WaitForHost(int64_t waitNs, bool forWriting) {
+  struct pollfd pfd {m_hMaster, static_cast<short>(POLLIN | (forWriting ? POLLOUT : 0)), 0};
+  struct timespec ts {static_cast<time_t>(waitNs / 1'000'000'000), static_cast<long>(waitNs % 1'000'000'000)};
+  return !(::ppoll(&pfd, 1, &ts, nullptr) > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0);
 }
