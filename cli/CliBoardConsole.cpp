@@ -6,8 +6,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <sys/time.h>
-#include <unistd.h>
 
 namespace {
 

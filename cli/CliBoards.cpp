@@ -4,18 +4,18 @@
 #include "cli/CliBoards.h"
 
 #include "cli/CliBoardRun.h"
+#include "cli/CliOutput.h"
 #include "cli/CliPlan.h"
 #include "app/HeadlessWindow.h"
 #include "core/Config.h"
 #include "core/ConfigLocation.h"
+#include "core/platform/HostFiles.h"
 
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <set>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -50,8 +50,7 @@ std::optional<Refused> CheckRun(const CliOptions& o, const std::vector<BoardPort
   if (o.command == CliCommand::Dump)
     if (auto why = CheckDumpPattern(o.dumpFile, ports.size(), o.loop)) return Refused{CliRefusal::BadOption, *why};
   const CConfigFile config = CConfigFile::InFolder(configDir);
-  struct stat st {};
-  if (::stat(config.Path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+  if (!host::IsRegularFile(config.Path()))
     return Refused{CliRefusal::NoConfiguration, "no configuration file " + config.Path()};
   CliOptions first = o;
   first.port = ports.front().port;
@@ -72,8 +71,7 @@ void ImageFacts(const CliOptions& o, BoardsContext& ctx) {
   if (o.command != CliCommand::Program) return;
   std::string why;
   if (auto sha = Sha256OfFile(o.image, why)) ctx.imageSha256 = *sha;
-  struct stat st {};
-  if (::stat(o.image.c_str(), &st) == 0) ctx.imageSize = static_cast<uint64_t>(st.st_size);
+  if (uint64_t size = 0; host::RecordedSize(o.image, size)) ctx.imageSize = size;
 }
 
 // Runs `body(i)` for every port on a thread of its own; the display ticks
@@ -175,7 +173,7 @@ int RunBoards(const CliOptions& o) {
 
   std::vector<std::string> names;
   for (const auto& p : ports) names.push_back(p.name);
-  CBoardConsole console(names, CBoardConsole::Mode{o.quiet, ::isatty(STDERR_FILENO) == 1, prefixed});
+  CBoardConsole console(names, CBoardConsole::Mode{o.quiet, StderrIsTerminal(), prefixed});
   std::string why;
   if (!o.logFile.empty() && !console.OpenLogFile(o.logFile, why))
     return refuse(CliRefusal::LogFileUnusable, "cannot open the log file " + o.logFile + ": " + why);

@@ -2,9 +2,7 @@
 #include "cli/CliChecks.h"
 
 #include "core/UpdateSettings.h"
-
-#include <sys/stat.h>
-#include <unistd.h>
+#include "core/platform/HostFiles.h"
 
 namespace {
 
@@ -33,8 +31,7 @@ PlanRefusal BadEntry(int32_t index, const std::string& why) {
 }
 
 bool ReadableRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
+  return host::IsRegularFile(path) && host::AccessError(path, host::Access::Read) == 0;
 }
 
 std::optional<PlanRefusal> CheckBatchEntry(int32_t i, const BatchEntry& e) {

@@ -6,9 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 

@@ -5,10 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <sys/time.h>
 
 namespace {
 constexpr const char* kClearLine = "\r\033[K";

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <unistd.h>
 
 namespace {
 
@@ -132,7 +131,7 @@ std::optional<PlanRefusal> CheckPartFile(const std::string& part) {
   const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
   std::string why;
   if (std::filesystem::is_directory(std::filesystem::symlink_status(p, ec))) why = "is a directory";
-  else if (::access(folder.string().c_str(), W_OK) != 0) why = "its folder cannot be written";
+  else if (host::AccessError(folder.string(), host::Access::Write) != 0) why = "its folder cannot be written";
   if (why.empty()) return std::nullopt;
   return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + part + "\": " + why};
 }
@@ -269,7 +268,10 @@ std::optional<PlanRefusal> CheckDumpFile(const std::string& path) {
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
     return unwritable("not a regular file");
   if (!std::filesystem::is_directory(folder, ec)) return unwritable("no such folder");
-  if (::access(folder.string().c_str(), W_OK) != 0 || (std::filesystem::exists(status) && ::access(p.string().c_str(), W_OK) != 0))
+  const auto mayWrite = [](const std::filesystem::path& q) {
+    return host::AccessError(q.string(), host::Access::Write) == 0;
+  };
+  if (!mayWrite(folder) || (std::filesystem::exists(status) && !mayWrite(p)))
     return unwritable("permission denied");
   return std::nullopt;
 }

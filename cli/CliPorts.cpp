@@ -4,13 +4,11 @@
 #include "comm/SerialPorts.h"
 #include "core/platform/HostFiles.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <unistd.h>
 
 std::string PortAccessProblem(const std::string& device) {
-  if (::access(device.c_str(), R_OK | W_OK) == 0) return {};
-  const int err = errno;
+  const int err = host::AccessError(device, host::Access::ReadWrite);
+  if (err == 0) return {};
   const PortPlace place{device, device, false, host::FileGroupName(device)};
   return PortOpenReason(PortOpenResultFromError(err), place);
 }

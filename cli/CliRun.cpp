@@ -24,9 +24,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -116,8 +114,7 @@ std::optional<PlanRefusal> CheckSetUp(const CliOptions& o, const CConfigFile& co
     if (!out.OpenLogFile(o.logFile, why))
       return PlanRefusal{CliRefusal::LogFileUnusable, "cannot open the log file " + o.logFile + ": " + why};
   }
-  struct stat st {};
-  if (::stat(config.Path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+  if (!host::IsRegularFile(config.Path()))
     return PlanRefusal{CliRefusal::NoConfiguration, "no configuration file " + config.Path()};
   return std::nullopt;
 }
@@ -358,7 +355,7 @@ int RunCliSession(const CliOptions& o) {
   CDumpApp app;
   app.SetConfigDir(where.dir);
   const CConfigFile config = CConfigFile::InFolder(app.m_strConfigDir);
-  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  const bool terminal = StderrIsTerminal();
   CCliOutput out(o.quiet, terminal, terminal);
   if (!where.problem.empty()) out.Message("configuration: " + where.problem + "; using " + where.dir);
   if (auto refusal = CheckSetUp(o, config, out)) {

@@ -99,6 +99,8 @@ bool CRecordFile::Append(const std::string& line, std::string& error) {
   return true;
 }
 
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 int StderrTerminalColumns() {
   winsize ws{};
   return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 ? ws.ws_col : 0;

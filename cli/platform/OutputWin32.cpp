@@ -110,6 +110,8 @@ bool CRecordFile::Append(const std::string& line, std::string& error) {
   return true;
 }
 
+bool StderrIsTerminal() { return ::_isatty(2) != 0; }
+
 int StderrTerminalColumns() {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;

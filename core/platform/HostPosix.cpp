@@ -83,6 +83,23 @@ bool RegularFileSize(const std::string& path, uint64_t& size, int& err) {
   return ok;
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool RecordedSize(const std::string& path, uint64_t& size) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+int AccessError(const std::string& path, Access what) {
+  const int mode = what == Access::Read ? R_OK : what == Access::Write ? W_OK : R_OK | W_OK;
+  return ::access(path.c_str(), mode) == 0 ? 0 : errno;
+}
+
 bool CreateEmptyFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) return false;

@@ -5,6 +5,8 @@
 #include "core/platform/HostFiles.h"
 
 #include <windows.h>
+#include <io.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -127,6 +129,24 @@ bool RegularFileSize(const std::string& path, uint64_t& size, int& err) {
   }
   size = static_cast<uint64_t>(li.QuadPart);
   return true;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct _stat64 st {};
+  return ::_stat64(path.c_str(), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+}
+
+bool RecordedSize(const std::string& path, uint64_t& size) {
+  struct _stat64 st {};
+  if (::_stat64(path.c_str(), &st) != 0) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+int AccessError(const std::string& path, Access what) {
+  // The C library's modes: 4 read, 2 write, 6 both.
+  const int mode = what == Access::Read ? 4 : what == Access::Write ? 2 : 6;
+  return ::_access(path.c_str(), mode) == 0 ? 0 : errno;
 }
 
 bool CreateEmptyFile(const std::string& path) {

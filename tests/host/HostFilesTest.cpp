@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -91,6 +92,55 @@ TEST(HostFiles, FoldersAndMissingFilesAreRefused) {
   EXPECT_EQ(err, EISDIR);
   EXPECT_FALSE(host::RegularFileSize(dir.File("missing"), size, err));
   EXPECT_EQ(err, ENOENT);
+}
+
+TEST(HostFiles, LookingAtAPathTellsRegularFilesFromTheRestAndFollowsLinks) {
+  TempDir dir;
+  const std::string file = dir.Write("image.bin", kTrapBytes);
+  uint64_t size = 0;
+  EXPECT_TRUE(host::IsRegularFile(file));
+  ASSERT_TRUE(host::RecordedSize(file, size));
+  EXPECT_EQ(size, kTrapBytes.size());
+  EXPECT_FALSE(host::IsRegularFile(dir.Path()));
+  EXPECT_TRUE(host::RecordedSize(dir.Path(), size)) << "a folder is there to be looked at";
+  EXPECT_FALSE(host::IsRegularFile(dir.File("missing")));
+  EXPECT_FALSE(host::RecordedSize(dir.File("missing"), size));
+
+  std::error_code ec;
+  std::filesystem::create_symlink(file, dir.File("link.bin"), ec);
+  if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
+  EXPECT_TRUE(host::IsRegularFile(dir.File("link.bin")));
+  ASSERT_TRUE(host::RecordedSize(dir.File("link.bin"), size));
+  EXPECT_EQ(size, kTrapBytes.size()) << "the link's own size was given";
+  std::filesystem::create_symlink(dir.File("gone.bin"), dir.File("dangling.bin"), ec);
+  EXPECT_FALSE(host::IsRegularFile(dir.File("dangling.bin")));
+  EXPECT_FALSE(host::RecordedSize(dir.File("dangling.bin"), size));
+}
+
+TEST(HostFiles, AccessAnswersAsAnOpenWould) {
+  TempDir dir;
+  const std::string file = dir.Write("port", "x");
+  for (const auto what : {host::Access::Read, host::Access::Write, host::Access::ReadWrite}) {
+    EXPECT_EQ(host::AccessError(file, what), 0);
+    EXPECT_EQ(host::AccessError(dir.File("missing"), what), ENOENT);
+    EXPECT_EQ(host::AccessError(dir.File("no/such/port"), what), ENOENT);
+  }
+  EXPECT_EQ(host::AccessError(dir.Path(), host::Access::Write), 0) << "the folder a dump goes into";
+
+  // A read-only file: reading is allowed, and where an open for writing is
+  // refused, writing is refused. (root on POSIX may write it all the same;
+  // so may wine run as root, though it still answers by the file's
+  // read-only attribute.)
+  namespace fs = std::filesystem;
+  fs::permissions(file, fs::perms::owner_read, fs::perm_options::replace);
+  const bool opensForWriting = std::ofstream(file, std::ios::app).is_open();
+  EXPECT_EQ(host::AccessError(file, host::Access::Read), 0);
+  const int writeError = host::AccessError(file, host::Access::Write);
+  if (!opensForWriting) {
+    EXPECT_EQ(writeError, EACCES);
+  }
+  EXPECT_EQ(host::AccessError(file, host::Access::ReadWrite), writeError);
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
 }
 
 TEST(HostFiles, CreateEmptyFileEmptiesAnExistingOne) {

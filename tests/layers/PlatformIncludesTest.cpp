@@ -2,8 +2,6 @@
 // included anywhere in the product's source folders outside a folder named
 // `platform` fails here. bench/ and tests/ are exempt: they drive the
 // programs through fork, pseudo-terminals and signals as a user would.
-// The command line files listed below still make such calls themselves and
-// move them behind the host layer next; the list only ever shrinks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,12 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kProductFolders[] = {"core", "update", "comm", "app", "cli", "sim"};
-
-// The command line files that still include POSIX headers; a file leaves the
-// list when its calls have moved into cli/platform/.
-const std::set<std::string> kCliFilesAwaitingHostLayer = {
-    "cli/CliBoardConsole.cpp", "cli/CliBoards.cpp", "cli/CliChecks.cpp", "cli/CliJsonReport.cpp",
-    "cli/CliOutput.cpp",       "cli/CliPlan.cpp",   "cli/CliPorts.cpp",  "cli/CliRun.cpp"};
 
 // Headers of the operating system rather than of C++, compared in lower case
 // (Windows file names are not case-sensitive).
@@ -104,8 +96,7 @@ std::vector<Finding> ScanProduct(const fs::path& root) {
 std::vector<std::string> Unallowed(const std::vector<Finding>& findings) {
   std::vector<std::string> out;
   for (const Finding& f : findings)
-    if (kCliFilesAwaitingHostLayer.count(f.file) == 0)
-      for (const std::string& include : f.includes) out.push_back(f.file + " " + include);
+    for (const std::string& include : f.includes) out.push_back(f.file + " " + include);
   return out;
 }
 
@@ -126,16 +117,6 @@ TEST(PlatformIncludes, SystemHeadersOnlyInPlatformFolders) {
   EXPECT_TRUE(unallowed.empty()) << "system headers outside a platform/ folder; move the calls behind the host "
                                     "layer (core/platform, comm/platform, cli/platform, sim/platform):\n"
                                  << Lines(unallowed);
-}
-
-TEST(PlatformIncludes, EveryFileStillAllowedStillNeedsIt) {
-  std::set<std::string> flagged;
-  for (const Finding& f : ScanProduct(TQ_SOURCE_DIR)) flagged.insert(f.file);
-  std::vector<std::string> stale;
-  for (const std::string& file : kCliFilesAwaitingHostLayer)
-    if (flagged.count(file) == 0) stale.push_back(file);
-  EXPECT_TRUE(stale.empty()) << "no longer include system headers; take them off kCliFilesAwaitingHostLayer:\n"
-                             << Lines(stale);
 }
 
 TEST(PlatformIncludes, RecognisesEverySpellingOfASystemInclude) {
@@ -173,12 +154,11 @@ TEST(PlatformIncludes, OnlyAFolderNamedPlatformIsExempt) {
   EXPECT_FALSE(InPlatformFolder("platform.cpp"));
 }
 
-// A tree of its own: a new command line file with a POSIX header fails even
-// beside the files still allowed, and so does one in any other layer, while
-// bench/, tests/ and platform folders pass.
+// A tree of its own: a command line file with a POSIX header fails, and so
+// does one in any other layer, while bench/, tests/ and platform folders pass.
 TEST(PlatformIncludes, ANewFileWithASystemHeaderIsFound) {
   TempDir root;
-  WriteSource(root, "cli/CliRun.cpp", "#include <unistd.h>\n");
+  WriteSource(root, "cli/CliRun.cpp", "#include <sys/stat.h>\n");
   WriteSource(root, "cli/CliProbe.cpp", "#include <string>\n#include <unistd.h>\n");
   WriteSource(root, "update/include/update/Probe.h", "#include <windows.h>\n");
   WriteSource(root, "sim/platform/PtyDeviceLinux.cpp", "#include <termios.h>\n");
@@ -186,7 +166,7 @@ TEST(PlatformIncludes, ANewFileWithASystemHeaderIsFound) {
   WriteSource(root, "tests/sim/Pty.h", "#include <pty.h>\n");
   WriteSource(root, "cli/notes.txt", "#include <unistd.h>\n");
   EXPECT_EQ(Unallowed(ScanProduct(root.Path())),
-            (std::vector<std::string>{"cli/CliProbe.cpp line 2: <unistd.h>",
+            (std::vector<std::string>{"cli/CliProbe.cpp line 2: <unistd.h>", "cli/CliRun.cpp line 1: <sys/stat.h>",
                                       "update/include/update/Probe.h line 1: <windows.h>"}));
 }
 

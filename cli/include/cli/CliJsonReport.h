@@ -51,7 +51,7 @@ std::string RecordLine(const BoardRecord& record);
 std::string HexDigest(const unsigned char* digest, size_t size);
 
 // SHA-256 of bytes and of a whole file, as lower-case hexadecimal (one
-// source file per platform: cli/platform/ReportFile*.cpp).
+// source file per platform: cli/platform/Output*.cpp).
 std::string Sha256Hex(const uint8_t* data, size_t length);
 std::optional<std::string> Sha256OfFile(const std::string& path, std::string& error);
 

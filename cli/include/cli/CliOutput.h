@@ -25,6 +25,10 @@
 // take the number and receive what is meant for stdout or stderr.
 void OpenStandardDescriptors();
 
+// Whether stderr is a terminal (a console on Windows): bars and redrawn
+// lines only there.
+bool StderrIsTerminal();
+
 // Opens FILE for appending log lines: only a regular file (a FIFO would
 // block until a reader came; a terminal or device is no log), without
 // waiting, never inherited by a program started later. Null with the reason.

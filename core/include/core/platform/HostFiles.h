@@ -21,6 +21,22 @@ bool ReadRegularFile(const std::string& path, std::string& out);
 // missing or unreadable (EISDIR for anything that is not a regular file).
 bool RegularFileSize(const std::string& path, uint64_t& size, int& err);
 
+// True when `path` names a regular file, a link followed; a folder, a FIFO or
+// a device is none. The file is only looked at, never opened.
+bool IsRegularFile(const std::string& path);
+
+// The size the system records for whatever `path` names, a link followed;
+// false when it names nothing that can be looked at.
+bool RecordedSize(const std::string& path, uint64_t& size);
+
+// What the running program may do with a file or folder.
+enum class Access { Read, Write, ReadWrite };
+
+// 0 when the file's permissions allow `what` to the running program,
+// otherwise the errno value saying why not (ENOENT, EACCES, EROFS, ...).
+// Nothing is opened: a later open may still fail.
+int AccessError(const std::string& path, Access what);
+
 // Creates the file, or empties an existing one; false when it cannot be written.
 bool CreateEmptyFile(const std::string& path);
 
