@@ -3,7 +3,7 @@
 // as a typed fact; ExitStatus turns those into the exit status.
 #include "cli/CliBoard.h"
 #include "cli/CliDumpFile.h"
-#include "cli/CliFiles.h"
+#include "app/ReadBack.h"
 #include "cli/CliOutput.h"
 #include "cli/CliPlan.h"
 #include "cli/CliReport.h"
@@ -15,7 +15,6 @@
 #include "core/Config.h"
 #include "core/ConfigLocation.h"
 #include "core/Messages.h"
-#include "core/platform/HostFiles.h"
 #include "comm/platform/SerialPlatform.h"
 
 #include <atomic>
@@ -171,7 +170,7 @@ private:
   CSettingsModel m_model;
   CDlgLogic m_logic{m_app, m_model, m_view, m_window};
   CPosixFileAccess m_systemFiles;
-  CCliFileAccess m_files{m_systemFiles};
+  CReadBackFiles m_files{m_systemFiles};
   CCliObserver m_observer{m_window};
   std::optional<Clock::time_point> m_interruptedAt;
   uint64_t m_stepsAtInterrupt = 0;
@@ -268,21 +267,9 @@ bool CCliSession::OpenPort(CliFacts& facts) {
 }
 
 PortPlace CCliSession::Place() const {
-  PortPlace place;
   const int32_t n = m_model.PortNumber();
-  if (!m_plan.devicePath.empty()) {
-    place.name = place.device = m_plan.devicePath;
-  } else {
-    place.name = "COM" + std::to_string(n);
-    if (auto mapped = m_model.Config().PortMapPath(n)) {
-      place.device = *mapped;
-      place.mapped = true;
-    } else if (n >= 1 && n <= 1024) {
-      place.device = serial::DeviceNameForNumber(n);  // the port's own naming of COM n
-    }
-  }
-  if (!place.device.empty()) place.ownerGroup = host::FileGroupName(place.device);
-  return place;
+  const std::string own = n >= 1 && n <= 1024 ? serial::DeviceNameForNumber(n) : std::string();
+  return PlaceOfPort(m_plan.devicePath, n, m_model.Config(), own);
 }
 
 bool CCliSession::TakeEnding(CliFacts& facts) {

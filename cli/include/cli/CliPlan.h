@@ -15,10 +15,6 @@
 #include <string>
 #include <vector>
 
-// The name the read-back of --verify goes by in the update's messages; its
-// bytes go into memory (CCliFileAccess::KeepDumpsInMemory), not to a file.
-inline constexpr const char* kReadBackName = "verify-read-back";
-
 struct CliPlan {
   UpdateSettings settings;
   std::string devicePath;  // a device the options named instead of a COM number

@@ -2,6 +2,7 @@
 // turns them into the exit status scripts rely on.
 #pragma once
 
+#include "app/ReadBack.h"
 #include "core/View.h"
 
 #include <optional>
@@ -36,14 +37,6 @@ enum class CliStop {
   Interrupted,  // Ctrl-C or SIGTERM
   PortLost,     // the device went away before the update began to talk to it
   ChipSilent,   // no progress for --timeout seconds (console text does not count)
-};
-
-// The read-back of --verify against the image.
-enum class VerifyResult {
-  Same,
-  Differs,          // a byte differs
-  LengthDiffers,    // fewer (or more) bytes came back than the image holds
-  ImageUnreadable,  // the image could not be read again
 };
 
 // What happened in a run. A run records the one event that ended it; should
