@@ -193,29 +193,37 @@ TEST_F(WindowTest, AboutIsReachedByF1AndTheWindowsContextMenu) {
   EXPECT_EQ(ok, "确定");
 }
 
-TEST_F(WindowTest, EveryWayOfClosingStopsTheWorkerAndWritesNoSetting) {
+TEST_F(WindowTest, TheCloseBoxStopsAnIdleWorkerAndWritesNoSetting) {
   WriteSampleCfg();
   const std::string before = TempDir::Read(CfgPath());
-  const std::function<void(CDumpDlg&)> ways[] = {
-      [](CDumpDlg& w) { w.close(); },                                   // close box, Alt+F4
-      [](CDumpDlg& w) { QTest::keyClick(w.List(ctl::ACT_LIST), Qt::Key_Return); },  // Enter
-      [](CDumpDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); },         // Esc
-  };
-  const int expected[] = {QDialog::Rejected, QDialog::Accepted, QDialog::Rejected};
-  for (size_t i = 0; i < 3; ++i) {
-    CDumpDlg& w = Open();
-    w.show();
-    ASSERT_TRUE(WaitFor([&] { return app.m_dwWorkerThreadId.load() != 0; }));
-    w.List(ctl::PORT_LIST)->setCurrentIndex(3);
-    ways[i](w);
-    EXPECT_FALSE(w.isVisible()) << i;
-    EXPECT_EQ(w.result(), expected[i]) << i;
-    EXPECT_FALSE(w.WorkerRunning()) << i;
-    EXPECT_EQ(app.m_dwWorkerThreadId.load(), 0u) << i;
-    EXPECT_EQ(w.Model().m_sel.m_nPortSel, 3);  // the lists were read as the dialog ended
-    dlg.reset();
-  }
+  CDumpDlg& w = Open();
+  w.show();
+  ASSERT_TRUE(WaitFor([&] { return app.m_dwWorkerThreadId.load() != 0; }));
+  w.List(ctl::PORT_LIST)->setCurrentIndex(3);
+  w.close();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(w.result(), QDialog::Rejected);
+  EXPECT_EQ(prompts.stopQuestions, 0);  // no update ran: nothing to ask
+  EXPECT_FALSE(w.WorkerRunning());
+  EXPECT_EQ(app.m_dwWorkerThreadId.load(), 0u);
+  EXPECT_EQ(w.Model().m_sel.m_nPortSel, 3);  // the lists were read as the dialog ended
+  dlg.reset();
   EXPECT_EQ(TempDir::Read(CfgPath()), before);
+}
+
+TEST_F(WindowTest, EnterOffAButtonAndEscNeverEndTheWindow) {
+  WriteSampleCfg();
+  CDumpDlg& w = Open();
+  w.show();
+  ASSERT_TRUE(WaitFor([&] { return app.m_dwWorkerThreadId.load() != 0; }));
+  QTest::keyClick(w.List(ctl::ACT_LIST), Qt::Key_Return);
+  QTest::keyClick(w.List(ctl::ACT_LIST), Qt::Key_Enter, Qt::KeypadModifier);
+  QTest::keyClick(w.Log(), Qt::Key_Return);
+  QTest::keyClick(&w, Qt::Key_Escape);
+  QTest::keyClick(w.List(ctl::PORT_LIST), Qt::Key_Escape);
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(w.WorkerRunning());
+  EXPECT_NE(app.m_dwWorkerThreadId.load(), 0u);
 }
 
 TEST_F(WindowTest, EnterOnAFocusedButtonPressesIt) {
