@@ -54,6 +54,10 @@ void CDumpDlg::OnClear() {
 void CDumpDlg::OnAppFile() {
   const QString path = m_prompts.OpenFile(this, QString::fromUtf8(kAppFileFilter));
   if (path.isEmpty() || m_closing) return;
+  TakeAppFile(path);
+}
+
+void CDumpDlg::TakeAppFile(const QString& path) {
   // A refused file (too large, unreadable) clears the choice; the box says why.
   auto refusal = m_logic->ChooseAppFile(path.toStdString());
   ShowFile(wctl::APPFILE_LABEL, m_app.m_settings.m_strAppFile);
@@ -105,17 +109,6 @@ void CDumpDlg::OnWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) {
   m_logic->OnWindowMessage(msg, wParam, lParam);
   // The stop sequence disabled the buttons; the focus goes where no key does harm.
   if (msg == WM_UPDATE_END) Log()->setFocus();
-}
-
-void CDumpDlg::AppendLogLine(const std::string& text) {
-  // The list keeps each line as it came; it shows it without its line breaks.
-  QString shown = QString::fromStdString(text);
-  shown.remove(QLatin1Char('\r'));
-  shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  auto* item = new QListWidgetItem(shown.trimmed());
-  item->setData(Qt::UserRole, QString::fromStdString(text));
-  Log()->addItem(item);
-  Log()->scrollToBottom();
 }
 
 void CDumpDlg::AppendConsoleChar(char ch) { Console()->AppendChar(ch); }

@@ -44,6 +44,7 @@ void CDumpDlg::SetUpStatusControls() {
   for (int id : {wctl::APPFILE_LABEL, wctl::DUMPFILE_LABEL}) ShowFile(id, {});
   Label(wctl::STATUS_LINE)->setWordWrap(false);
   ShowVerdict();
+  SetUpLogActions();
   RefreshSystemPorts();
   List(ctl::PORT_LIST)->installEventFilter(this);
 }
@@ -78,7 +79,9 @@ void CDumpDlg::ShowFile(int id, const std::string& path) {
   QLabel* label = Label(id);
   const QString full = QString::fromStdString(path);
   const QString shown = full.isEmpty() ? tr("(none)") : full;
-  label->setText(label->fontMetrics().elidedText(shown, Qt::ElideMiddle, label->width()));
+  const QString prefix = id == wctl::APPFILE_LABEL ? tr("Image: ") : tr("Dump: ");
+  const int room = label->width() - label->fontMetrics().horizontalAdvance(prefix);
+  label->setText(prefix + label->fontMetrics().elidedText(shown, Qt::ElideMiddle, room));
   label->setToolTip(full);
   label->setAccessibleName((id == wctl::APPFILE_LABEL ? tr("Application file: ") : tr("Dump file: ")) + shown);
 }

@@ -3,6 +3,9 @@
 // ways of closing it.
 #include "tests/gui/WindowFixture.h"
 
+#include <QStyle>
+#include <QStyleOptionComboBox>
+
 #include "app/window/AboutDlg.h"
 
 #include <QAccessible>
@@ -235,6 +238,41 @@ TEST_F(WindowTest, EnterOnAFocusedButtonPressesIt) {
   QTest::keyClick(w.Button(ctl::LINK_BUTTON), Qt::Key_Return);
   EXPECT_TRUE(w.isVisible());
   EXPECT_EQ(w.LogLines(), std::vector<std::string>{"Please open com port.\n"});
+}
+
+}  // namespace
+
+namespace {
+
+// Every entry of every shown list fits its closed box, and every button's
+// caption its button, with the sample cfg.ini.
+TEST_F(WindowTest, NoEntryOrCaptionIsClipped) {
+  WriteSampleCfg();
+  CDumpDlg& w = Open();
+  w.show();
+  std::vector<std::string> clipped;
+  for (QComboBox* box : w.findChildren<QComboBox*>()) {
+    if (box->isHidden() || box == w.List(ctl::PORT_LIST)) continue;  // ports: device paths, shown in full when open
+    QStyleOptionComboBox opt;
+    opt.initFrom(box);
+    const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, box);
+    for (int i = 0; i < box->count(); ++i)
+      if (box->fontMetrics().horizontalAdvance(box->itemText(i)) > field.width())
+        clipped.push_back(box->objectName().toStdString() + ": " + box->itemText(i).toStdString());
+  }
+  for (QPushButton* b : w.findChildren<QPushButton*>())
+    if (b->fontMetrics().horizontalAdvance(b->text()) + 8 > b->width()) clipped.push_back(b->text().toStdString());
+  // The flash model list holds the models of one flash type at a time.
+  w.List(ctl::FLASHTYPE_LIST)->setCurrentIndex(1 - w.List(ctl::FLASHTYPE_LIST)->currentIndex());
+  w.OnFlashTypeChanged();
+  QComboBox* models = w.List(ctl::FLASHMODEL_LIST);
+  QStyleOptionComboBox opt;
+  opt.initFrom(models);
+  const QRect field = models->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, models);
+  for (int i = 0; i < models->count(); ++i)
+    if (models->fontMetrics().horizontalAdvance(models->itemText(i)) > field.width())
+      clipped.push_back("model: " + models->itemText(i).toStdString());
+  EXPECT_TRUE(clipped.empty()) << ::testing::PrintToString(clipped);
 }
 
 }  // namespace

@@ -21,9 +21,10 @@ protected:
     dlg->Button(ctl::LINK_BUTTON)->click();
     ASSERT_TRUE(WaitFor([&] { return dlg->Console()->Text().contains('d'); }, 30s)) << Report();
   }
-  // A paced update with a 4 MiB flash loader, up to the point `line` is logged.
-  void StartBigLoaderUpdate(const std::string& line) {
-    dir.WriteBytes("config/flash.bin", Image(4 * 1024 * 1024, 3));
+  // A paced update with a flash loader of `size` bytes (4 MiB unless
+  // given), up to the point `line` is logged.
+  void StartBigLoaderUpdate(const std::string& line, size_t size = 4 * 1024 * 1024) {
+    dir.WriteBytes("config/flash.bin", Image(size, 3));
     StartSimAndWindow(true);
     Setup(1, 0, 0x1000);  // erase: no file needed
     dlg->Button(ctl::LINK_BUTTON)->click();
@@ -95,7 +96,9 @@ TEST_F(WindowStopTest, CancelMidDumpSaysStoppedAndLeavesTheFocusHarmless) {
 
 // The window's own thread never waits long for the worker, whatever the worker is doing.
 TEST_F(WindowStopTest, ClosingMidLoaderNeverHoldsTheWindowsThread) {
-  StartBigLoaderUpdate("\nSend flash file code.");
+  // 100 KB: the worker, which finishes the loader step before it ends, is
+  // joined when the window object goes, seconds later.
+  StartBigLoaderUpdate("\nSend flash file code.", 100 * 1024);
   Pump(300ms);
   EXPECT_LT(ConfirmedClose(), kPrompt);
   EXPECT_FALSE(dlg->isVisible());

@@ -41,6 +41,7 @@ class CUIThread;
 class QAction;
 class QCheckBox;
 class QLabel;
+class QListWidgetItem;
 class QTimer;
 
 // Controls the window adds to the dialog's own.
@@ -93,6 +94,10 @@ public:
   void OnAppFile();
   void OnSaveAs();
   void OnAbout();
+  // "Save log…" (context menu of the log, Ctrl+S): the lines as shown.
+  void OnSaveLog();
+  void CopyLogSelection();
+  QAction* TimeStampAction() const { return m_timeStampAction; }
 
   // Selection handlers: run for the user's choices only.
   void OnFlashTypeChanged();
@@ -123,6 +128,9 @@ protected:
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // An image file dropped on the window is chosen as "AppFile" chooses it.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
 private:
   void FillFixedLists();
@@ -135,6 +143,11 @@ private:
   void StartWorker();
   void Shutdown();
   void SetUpStatusControls();
+  void SetUpLogActions();
+  // The AppFile choice after the dialog or a drop, with its checks.
+  void TakeAppFile(const QString& path);
+  QString ShownLine(const QListWidgetItem* item) const;
+  void ShowLogTimes();
 
   // Status: the verdict, the figures beside the bar, the files chosen.
   void ShowVerdict();
@@ -188,5 +201,7 @@ private:
   std::string m_openFailure; // why the last open failed, until its box shows it
   std::unique_ptr<CUIThread> m_worker;
   QAction* m_aboutAction = nullptr;
+  QAction* m_timeStampAction = nullptr;
+  QAction* m_saveLogAction = nullptr;
   bool m_closing = false;
 };
