@@ -68,7 +68,9 @@ bool CDlgLogic::OnLink() {
 
 void CDlgLogic::StartUpdate() {
   // The worker gets its own copy: later file choices cannot change a running update.
-  PostToWorker(WM_UPDATE_START, UPDATE_START_WPARAM, 1, UpdateSettings(m_app.m_settings));
+  UpdateSettings settings(m_app.m_settings);
+  if (m_adjustStart) m_adjustStart(settings);
+  PostToWorker(WM_UPDATE_START, UPDATE_START_WPARAM, 1, std::move(settings));
   m_timers.SetTimer(ID_TIMER_WAIT, TIMER_WAIT_PERIOD_MS);
   EnableSettings(false);
   m_view.AppendLogLine("Begin updating now.\n");

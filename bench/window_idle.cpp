@@ -35,6 +35,7 @@ public:
   void Message(QWidget*, const QString& text, const QString&) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
   QString OpenFile(QWidget*, const QString&) override { return {}; }
   QString SaveFile(QWidget*, const QString&) override { return {}; }
+  bool ConfirmStop(QWidget*) override { return true; }
 };
 
 }  // namespace

@@ -6,7 +6,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <regex>
+#include <cctype>
+#include <string>
 
 namespace {
 
@@ -45,14 +46,62 @@ std::string DumpRecordText(const DumpRecord& record) {
          ", \"begun\": \"" + record.begun + "\"}\n";
 }
 
+namespace {
+
+// Reads the record's one shape: {"base": N, "length": N, "begun": "TEXT"},
+// blanks allowed between the parts, numbers of up to ten digits, no escapes
+// in the text.
+class CRecordScan {
+public:
+  explicit CRecordScan(const std::string& text) : m_text(text) {}
+  bool Literal(const char* literal) {
+    Blank();
+    const size_t n = std::char_traits<char>::length(literal);
+    if (m_text.compare(m_at, n, literal) != 0) return false;
+    m_at += n;
+    return true;
+  }
+  bool Number(unsigned long long& value) {
+    Blank();
+    const size_t start = m_at;
+    value = 0;
+    while (m_at < m_text.size() && m_at - start < 10 && std::isdigit(static_cast<unsigned char>(m_text[m_at])))
+      value = value * 10 + static_cast<unsigned>(m_text[m_at++] - '0');
+    return m_at > start && !(m_at < m_text.size() && std::isdigit(static_cast<unsigned char>(m_text[m_at])));
+  }
+  bool Text(std::string& out) {
+    if (!Literal("\"")) return false;
+    const size_t end = m_text.find_first_of("\"\\", m_at);
+    if (end == std::string::npos || m_text[end] != '"') return false;
+    out = m_text.substr(m_at, end - m_at);
+    m_at = end + 1;
+    return true;
+  }
+  bool AtEnd() {
+    Blank();
+    return m_at == m_text.size();
+  }
+
+private:
+  void Blank() {
+    while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at]))) ++m_at;
+  }
+  const std::string& m_text;
+  size_t m_at = 0;
+};
+
+}  // namespace
+
 std::optional<DumpRecord> ParseDumpRecord(const std::string& text) {
-  static const std::regex shape(
-      R"re(^\s*\{\s*"base"\s*:\s*([0-9]{1,10})\s*,\s*"length"\s*:\s*([0-9]{1,10})\s*,\s*"begun"\s*:\s*"([^"\\]*)"\s*\}\s*$)re");
-  std::smatch m;
-  if (!std::regex_match(text, m, shape)) return std::nullopt;
-  const unsigned long long base = std::stoull(m[1].str()), length = std::stoull(m[2].str());
+  CRecordScan scan(text);
+  unsigned long long base = 0, length = 0;
+  std::string begun;
+  if (!(scan.Literal("{") && scan.Literal("\"base\"") && scan.Literal(":") && scan.Number(base) && scan.Literal(",") &&
+        scan.Literal("\"length\"") && scan.Literal(":") && scan.Number(length) && scan.Literal(",") &&
+        scan.Literal("\"begun\"") && scan.Literal(":") && scan.Text(begun) && scan.Literal("}") && scan.AtEnd()))
+    return std::nullopt;
   if (base > UINT32_MAX || length > UINT32_MAX) return std::nullopt;
-  return DumpRecord{static_cast<uint32_t>(base), static_cast<uint32_t>(length), m[3].str()};
+  return DumpRecord{static_cast<uint32_t>(base), static_cast<uint32_t>(length), begun};
 }
 
 void FinishDumpFiles(const std::vector<DumpFileJob>& jobs, const CCliFileAccess& files, bool batch, ICliSink& out,

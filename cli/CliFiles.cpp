@@ -155,8 +155,3 @@ std::unique_ptr<IDumpSink> CCliFileAccess::CreateDump(const std::string& path, s
   if (m_dumpsToMemory) return std::make_unique<CMemorySink>(m_readBack);
   return m_files.CreateDump(path, error);
 }
-
-BatchEntry CMemoryBatch::Entry(int32_t index) {
-  if (index < 0 || static_cast<size_t>(index) >= m_entries.size()) return BatchEntry{};
-  return m_entries[static_cast<size_t>(index)];
-}

@@ -117,8 +117,7 @@ std::optional<PlanRefusal> PlanProgram(const CliOptions& o, CSettingsModel& mode
   s.m_nAct = ACT_PROGRAM;
   plan.progressTotal = app.m_settings.m_nAppFileSize;
   if (o.verify)
-    plan.verifyBatch = {BatchEntry{ACT_PROGRAM, s.m_nBase, 0, o.image},
-                        BatchEntry{ACT_DUMP, s.m_nBase, s.m_nLength, kReadBackName}};
+    plan.verifyBatch = ReadBackBatch(s.m_nBase, s.m_nLength, o.image);
   return std::nullopt;
 }
 

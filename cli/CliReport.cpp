@@ -1,5 +1,4 @@
-// The end of a run: the exit status from its facts, and the comparison of
-// the --verify read-back with the image.
+// The end of a run: the exit status from its facts.
 #include "cli/CliReport.h"
 
 #include <cstdio>
@@ -54,69 +53,3 @@ CliExit ExitStatus(const CliFacts& facts) {
   return EXIT_DONE;
 }
 
-VerifyReport CompareReadBack(const std::vector<uint8_t>& image, const std::vector<uint8_t>& back) {
-  VerifyReport report;
-  report.imageSize = image.size();
-  report.readBackSize = back.size();
-  size_t i = 0;
-  while (i < image.size() && i < back.size() && image[i] == back[i]) ++i;
-  if (i < image.size() && i < back.size()) {
-    report.result = VerifyResult::Differs;
-    report.offset = i;
-    report.imageByte = image[i];
-    report.flashByte = back[i];
-  } else if (back.size() != image.size()) {
-    report.result = VerifyResult::LengthDiffers;
-  }
-  return report;
-}
-
-std::string VerifyLine(const VerifyReport& report) {
-  char line[160];
-  switch (report.result) {
-    case VerifyResult::Same:
-      return "verify ok.";
-    case VerifyResult::Differs:
-      std::snprintf(line, sizeof line, "verify failed: first difference at offset 0x%zx (image 0x%02x, flash 0x%02x)",
-                    report.offset, report.imageByte, report.flashByte);
-      return line;
-    case VerifyResult::LengthDiffers:
-    case VerifyResult::ImageUnreadable:
-    case VerifyResult::Unsettled:
-      break;
-  }
-  std::snprintf(line, sizeof line, "verify failed: read back %zu of %zu bytes", report.readBackSize, report.imageSize);
-  return line;
-}
-
-std::string PortOpenReason(PortOpenResult result, const PortPlace& place) {
-  switch (result) {
-    case PortOpenResult::Opened:
-      return "it opened";
-    case PortOpenResult::BadPortNumber:
-      return "no device: COM numbers run from 1 to 1024";
-    case PortOpenResult::NoDevice:
-      return "no such device (is the adapter plugged in? `tqupdate ports` lists the serial ports)";
-    case PortOpenResult::Busy:
-      return "busy: another program has it open or locked";
-    case PortOpenResult::PermissionDenied:
-      if (place.ownerGroup.empty() || place.ownerGroup == "root")
-        return "permission denied";
-      return "permission denied: the device belongs to the group " + place.ownerGroup +
-             "; join it with \"sudo usermod -aG " + place.ownerGroup + " $USER\", then log in again";
-    case PortOpenResult::NotSerial:
-      return "not a serial device";
-    case PortOpenResult::SetupFailed:
-      return "it opened, but refused the line settings";
-    case PortOpenResult::OtherError:
-      break;
-  }
-  return "the system refused it";
-}
-
-std::string PortOpenFailureText(PortOpenResult result, const PortPlace& place) {
-  std::string where = place.name;
-  if (place.mapped) where += " (" + place.device + ", from PortMap in cfg.ini)";
-  else if (!place.device.empty() && place.device != place.name) where += " (" + place.device + ")";
-  return "cannot open the port " + where + ": " + PortOpenReason(result, place);
-}

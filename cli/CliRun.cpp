@@ -256,21 +256,9 @@ bool CCliSession::OpenPort(CliFacts& facts) {
 }
 
 PortPlace CCliSession::Place() const {
-  PortPlace place;
   const int32_t n = m_model.PortNumber();
-  if (!m_plan.devicePath.empty()) {
-    place.name = place.device = m_plan.devicePath;
-  } else {
-    place.name = "COM" + std::to_string(n);
-    if (auto mapped = m_model.Config().PortMapPath(n)) {
-      place.device = *mapped;
-      place.mapped = true;
-    } else if (n >= 1 && n <= 1024) {
-      place.device = serial::DeviceNameForNumber(n);  // the port's own naming of COM n
-    }
-  }
-  if (!place.device.empty()) place.ownerGroup = host::FileGroupName(place.device);
-  return place;
+  const std::string own = n >= 1 && n <= 1024 ? serial::DeviceNameForNumber(n) : std::string();
+  return PlaceOfPort(m_plan.devicePath, n, m_model.Config(), own);
 }
 
 bool CCliSession::TakeEnding(CliFacts& facts) {

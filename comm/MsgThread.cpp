@@ -141,6 +141,10 @@ void CMsgThread::StopThread(int exitCode) {
   m_thread.join();
 }
 
+void CMsgThread::RequestStop(int exitCode) {
+  if (m_thread.joinable()) m_queue->Post(ThreadMessage{WM_QUIT, static_cast<uint32_t>(exitCode), 0, {}});
+}
+
 uint32_t CMsgThread::GetThreadId() const { return m_publishedId.load(); }
 
 bool CMsgThread::IsRunning() const { return m_publishedId.load() != 0; }
@@ -150,6 +154,15 @@ bool CMsgThread::AwaitQueued(const std::function<bool(const ThreadMessage&)>& ma
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   return m_queue->AwaitMatch([&](const ThreadMessage& m) { return (orQuit && m.message == WM_QUIT) || match(m); },
                              deadline);
+}
+
+bool CMsgThread::WaitEnded(std::chrono::milliseconds limit) const {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!m_ended.load()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 void CMsgThread::OnMessage(uint32_t message, Handler handler) { m_handlers[message] = std::move(handler); }
@@ -178,4 +191,5 @@ void CMsgThread::Run() {
   UnregisterMessageQueue(m_selfId);
   m_publishedId.store(0);
   m_exitCode = ExitInstance();
+  m_ended.store(true);
 }

@@ -79,13 +79,14 @@ void CUIThread::OnPortOpen(ThreadMessage& msg) {
   m_nPort = msg.lParam;
   const PortOpenResult result =
       OpenSelectedPort([&](CComPort& port) { return port.ApplySettingsText(settingsText.c_str()); });
+  // The result is told first, so that a front end showing the box knows why.
+  if (m_deps.observer) m_deps.observer->OnPortOpenResult(result);
   if (result == PortOpenResult::Opened) {
     ShowPortControlsOpen(true);
   } else {
     m_deps.view.ShowMessageBox("Can't open port!", "Error");
     m_deps.view.SetControlText(ctl::OPEN_BUTTON, kCaptionOpen);
   }
-  if (m_deps.observer) m_deps.observer->OnPortOpenResult(result);
 }
 
 void CUIThread::OnPortClose(ThreadMessage&) {

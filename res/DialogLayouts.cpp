@@ -25,7 +25,9 @@ constexpr Control kMainControls[] = {
     {1017, Kind::Button, "Link", 88, 12, 31, 12},
     {1029, Kind::Button, "Cancel", 88, 26, 31, 12},
     {1032, Kind::Button, "Clear", 88, 40, 31, 12},
+    {1053, Kind::Label, "", 7, 70, 80, 8},
     {1030, Kind::Button, "AppFile", 89, 59, 32, 12},
+    {1054, Kind::Label, "", 7, 79, 80, 8},
     {1009, Kind::Button, "SaveAs", 89, 74, 32, 12},
     {1035, Kind::GroupBox, "Chip Setting", 7, 89, 114, 72},
     {1041, Kind::Label, "Chip Model", 14, 102, 60, 8, 1040},
@@ -39,6 +41,7 @@ constexpr Control kMainControls[] = {
     {1034, Kind::GroupBox, "Act Setting", 7, 162, 115, 57},
     {kNoId, Kind::Label, "Act", 14, 176, 22, 8, 1020},
     {1020, Kind::DropDown, "Act", 38, 174, 41, 151},
+    {1050, Kind::CheckBox, "Verify", 82, 175, 38, 10},
     {kNoId, Kind::Label, "Base", 14, 190, 22, 8, 1021},
     {1021, Kind::DropDown, "Base 1", 38, 188, 27, 165},
     {1023, Kind::DropDown, "Base 2", 66, 188, 21, 165},
@@ -54,7 +57,9 @@ constexpr Control kMainControls[] = {
     {1028, Kind::DropDown, "Model", 41, 252, 51, 151},
     {1000, Kind::ListBox, "Log", 124, 7, 133, 259},
     {1037, Kind::Edit, "Console", 261, 7, 115, 260},
-    {1011, Kind::Progress, "Progress", 7, 268, 369, 15},
+    {1011, Kind::Progress, "Progress", 7, 268, 250, 13},
+    {1052, Kind::Label, "", 261, 270, 115, 9},
+    {1051, Kind::Status, "Status", 7, 284, 369, 11},
 };
 
 constexpr Control kAboutControls[] = {
@@ -66,7 +71,7 @@ constexpr Control kAboutControls[] = {
     {1, Kind::Button, "确定", 169, 91, 50, 16},
 };
 
-constexpr Dialog kMain{"TqUpdate", 383, 291, kMainFonts, 9, kMainControls};
+constexpr Dialog kMain{"TqUpdate", 383, 300, kMainFonts, 9, kMainControls};
 constexpr Dialog kAbout{"About TqDump", 226, 114, kAboutFonts, 9, kAboutControls};
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 namespace layout {
 
-enum class Kind { GroupBox, Label, DropDown, Button, ListBox, Edit, Progress, Icon };
+enum class Kind { GroupBox, Label, DropDown, Button, ListBox, Edit, Progress, Icon, CheckBox, Status };
 
 // Controls without an id of their own (labels) carry kNoId.
 inline constexpr int kNoId = -1;

@@ -52,3 +52,5 @@ void CWindowAutomation::Message(QWidget*, const QString& text, const QString& ca
 QString CWindowAutomation::OpenFile(QWidget*, const QString&) { return {}; }
 
 QString CWindowAutomation::SaveFile(QWidget*, const QString&) { return m_file; }
+
+bool CWindowAutomation::ConfirmStop(QWidget*) { return true; }

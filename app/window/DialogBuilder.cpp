@@ -1,5 +1,6 @@
 #include "app/window/DialogBuilder.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QFontDatabase>
@@ -165,6 +166,19 @@ QWidget* CDialogBuilder::Create(QDialog& dialog, const layout::Control& c) {
       bar->setValue(0);
       bar->setAccessibleName(text);
       return bar;
+    }
+    case layout::Kind::CheckBox: {
+      auto* check = new QCheckBox(text, &dialog);
+      check->setAccessibleName(text);
+      return check;
+    }
+    case layout::Kind::Status: {
+      // A status line that assistive tools treat as one: it announces its changes.
+      // Its accessible name is the text it shows, so a change is announced.
+      auto* status = new QLabel(&dialog);
+      status->setAccessibleDescription(text);
+      status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+      return status;
     }
     case layout::Kind::Icon: {
       auto* label = new QLabel(&dialog);

@@ -5,11 +5,15 @@
 #include "comm/UIThread.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 
@@ -62,16 +66,23 @@ CDumpDlg::CDumpDlg(CDumpApp& app, IWindowPrompts& prompts, QWidget* parent)
   m_app.m_settings.m_strDumpFile.clear();
   LoadFlashModels();
   ConnectCommands();
+  SetUpStatusControls();
   StartWorker();
 }
 
-CDumpDlg::~CDumpDlg() { Shutdown(); }
+CDumpDlg::~CDumpDlg() {
+  Shutdown();
+  // The window is gone by now; a worker still deep in a step is waited for here.
+  m_worker.reset();
+}
 
 QComboBox* CDumpDlg::List(int id) const { return qobject_cast<QComboBox*>(Control(id)); }
 QPushButton* CDumpDlg::Button(int id) const { return qobject_cast<QPushButton*>(Control(id)); }
 QListWidget* CDumpDlg::Log() const { return qobject_cast<QListWidget*>(Control(ctl::LOG_LIST)); }
 CConsoleBox* CDumpDlg::Console() const { return qobject_cast<CConsoleBox*>(Control(ctl::CONSOLE_EDIT)); }
 QProgressBar* CDumpDlg::ProgressBar() const { return qobject_cast<QProgressBar*>(Control(ctl::PROGRESS_BAR)); }
+QLabel* CDumpDlg::Label(int id) const { return qobject_cast<QLabel*>(Control(id)); }
+QCheckBox* CDumpDlg::VerifyBox() const { return qobject_cast<QCheckBox*>(Control(wctl::VERIFY_CHECK)); }
 
 std::vector<std::string> CDumpDlg::LogLines() const {
   std::vector<std::string> out;
@@ -160,8 +171,11 @@ void CDumpDlg::ConnectCommands() {
 
 void CDumpDlg::StartWorker() {
   m_batch = std::make_unique<CConfigBatchSource>(m_model.Config());
-  m_worker = std::make_unique<CUIThread>(
-      UIThreadDeps{*m_bridge, m_files, *m_batch, nullptr, m_app.m_strConfigDir, &m_app.m_dwWorkerThreadId, nullptr, {}});
+  m_runBatch = std::make_unique<CSwitchedBatch>(*m_batch);
+  // The worker's reports are looked at on the window's thread.
+  m_watch.SetNotify([this] { QMetaObject::invokeMethod(this, [this] { TakeReports(); }, Qt::QueuedConnection); });
+  m_worker = std::make_unique<CUIThread>(UIThreadDeps{*m_bridge, m_readBackFiles, *m_runBatch, &m_watch,
+                                                      m_app.m_strConfigDir, &m_app.m_dwWorkerThreadId, nullptr, {}});
   if (!m_worker->CreateThread()) m_worker.reset();
 }
 
@@ -169,23 +183,41 @@ void CDumpDlg::Shutdown() {
   if (m_closing) return;
   m_closing = true;
   m_timers->KillAll();
-  // Release a worker that waits for a view call, then stop it; its port closes as it ends.
+  m_meterTimer->stop();
+  // The update stops first; the quit behind it ends the worker, which closes its port.
+  if (const uint32_t worker = m_app.m_dwWorkerThreadId.load(); worker != 0)
+    PostThreadMessage(worker, WM_UPDATE_STOP, 1, 1);
+  // Release a worker that waits for a view call; later calls do nothing.
   m_bridge->Close();
-  m_worker.reset();
+  if (!m_worker) return;
+  m_worker->RequestStop();
+  // A worker between steps ends at once; one deep in a step is joined when
+  // the window object goes, never while the window waits for it here.
+  if (m_worker->WaitEnded(kCloseWait)) m_worker.reset();
 }
 
 void CDumpDlg::done(int result) {
   Shutdown();
-  // As the dialog's OK action: the lists are read into the positions; nothing is written to cfg.ini.
+  // The lists are read into the positions; nothing is written to cfg.ini.
   ReadSelections();
   QDialog::done(result);
 }
 
+void CDumpDlg::closeEvent(QCloseEvent* event) {
+  // Closing mid-update asks first; the default answer keeps it running.
+  if (!m_closing && m_verdict.UpdateRunning() && !m_prompts.ConfirmStop(this)) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
 void CDumpDlg::keyPressEvent(QKeyEvent* event) {
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  // Enter on a button presses it; anywhere else it is the dialog's OK.
-  if (enter && event->modifiers() == Qt::NoModifier && !qobject_cast<QPushButton*>(focusWidget())) {
-    accept();
+  // Enter on a button presses it. Anywhere else Enter, and Esc always, do
+  // nothing: no stray key ends the window, least of all mid-update.
+  if (event->key() == Qt::Key_Escape || (enter && !qobject_cast<QPushButton*>(focusWidget()))) {
+    event->accept();
     return;
   }
   QDialog::keyPressEvent(event);

@@ -6,28 +6,44 @@
 #include "core/Messages.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QCoreApplication>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
 void CDumpDlg::OnOpen() {
   if (m_closing) return;
   // The open request carries the settings text of the lists as they are now.
   ReadSelections();
+  // A system port after cfg.ini's entries is opened by its device path.
+  const auto pos = static_cast<size_t>(std::max(0, m_model.m_sel.m_nPortSel));
+  const size_t configured = m_model.m_ports.size();
+  m_openDevice = pos >= configured && pos - configured < m_systemPorts.size() ? m_systemPorts[pos - configured].device
+                                                                              : std::string();
+  m_logic->SetDevicePath(m_openDevice);
   m_logic->OnOpen();
 }
 
 void CDumpDlg::OnLink() {
   if (m_closing) return;
   ReadSelections();
-  m_logic->OnLink();
+  if (m_logic->OnLink()) LogStartedUpdate();
 }
 
 void CDumpDlg::OnStop() {
   if (m_closing) return;
   ReadSelections();
   m_logic->OnStop();
+  m_verdict.Cancelled();
+  ShowVerdict();
+  ShowMeter();
+  m_meterTimer->stop();
+  Log()->setFocus();
 }
 
 void CDumpDlg::OnClear() {
@@ -38,9 +54,14 @@ void CDumpDlg::OnClear() {
 void CDumpDlg::OnAppFile() {
   const QString path = m_prompts.OpenFile(this, QString::fromUtf8(kAppFileFilter));
   if (path.isEmpty() || m_closing) return;
+  TakeAppFile(path);
+}
+
+void CDumpDlg::TakeAppFile(const QString& path) {
   // A refused file (too large, unreadable) clears the choice; the box says why.
-  if (auto refusal = m_logic->ChooseAppFile(path.toStdString()))
-    m_prompts.Message(this, QString::fromStdString(refusal->text), QCoreApplication::applicationName());
+  auto refusal = m_logic->ChooseAppFile(path.toStdString());
+  ShowFile(wctl::APPFILE_LABEL, m_app.m_settings.m_strAppFile);
+  if (refusal) m_prompts.Message(this, QString::fromStdString(refusal->text), QCoreApplication::applicationName());
 }
 
 void CDumpDlg::OnSaveAs() {
@@ -49,6 +70,7 @@ void CDumpDlg::OnSaveAs() {
   if (path.isEmpty() || m_closing) return;
   // A path that cannot be created is kept; the dump reports it when it begins.
   m_logic->ChooseDumpFile(path.toStdString());
+  ShowFile(wctl::DUMPFILE_LABEL, m_app.m_settings.m_strDumpFile);
 }
 
 void CDumpDlg::OnAbout() {
@@ -72,19 +94,21 @@ void CDumpDlg::OnXtalChanged() {
 
 void CDumpDlg::OnWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) {
   if (m_closing) return;
-  if (msg == WM_UPDATE_END) ReadSelections();
+  const auto now = std::chrono::steady_clock::now();
+  if (msg == WM_UPDATE_END) {
+    ReadSelections();
+    OnUpdateEnded();
+  } else if (msg == WM_UPDATE_TIMER && wParam == ID_TIMER_WAIT && lParam <= 0) {
+    m_verdict.BoardHeard(now);  // the chip asked for the update
+    ShowVerdict();
+  } else if (msg == WM_UPDATE_PROGRESS) {
+    m_verdict.Progress(lParam, now);
+    ShowVerdict();
+    ShowMeter();
+  }
   m_logic->OnWindowMessage(msg, wParam, lParam);
-}
-
-void CDumpDlg::AppendLogLine(const std::string& text) {
-  // The list keeps each line as it came; it shows it without its line breaks.
-  QString shown = QString::fromStdString(text);
-  shown.remove(QLatin1Char('\r'));
-  shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  auto* item = new QListWidgetItem(shown.trimmed());
-  item->setData(Qt::UserRole, QString::fromStdString(text));
-  Log()->addItem(item);
-  Log()->scrollToBottom();
+  // The stop sequence disabled the buttons; the focus goes where no key does harm.
+  if (msg == WM_UPDATE_END) Log()->setFocus();
 }
 
 void CDumpDlg::AppendConsoleChar(char ch) { Console()->AppendChar(ch); }
@@ -103,7 +127,11 @@ std::string CDumpDlg::GetControlText(int id) {
 }
 
 void CDumpDlg::ShowMessageBox(const std::string& text, const std::string& caption) {
-  m_prompts.Message(this, QString::fromStdString(text), QString::fromStdString(caption));
+  // A failed open was reported just before its box: the box says where and why.
+  TakeReports();
+  const std::string why = std::exchange(m_openFailure, {});
+  const std::string shown = why.empty() ? text : text + "\n\n" + why;
+  m_prompts.Message(this, QString::fromStdString(shown), QString::fromStdString(caption));
 }
 
 void CDumpDlg::PostWindowMessage(uint32_t msg, uint32_t wParam, int32_t lParam) {

@@ -43,3 +43,12 @@ QString CQtPrompts::OpenFile(QWidget* owner, const QString& filter) {
 QString CQtPrompts::SaveFile(QWidget* owner, const QString& filter) {
   return QFileDialog::getSaveFileName(owner, QObject::tr("Save As"), QString(), filter);
 }
+
+bool CQtPrompts::ConfirmStop(QWidget* owner) {
+  QMessageBox box(QMessageBox::Question, QObject::tr("Update running"),
+                  QObject::tr("An update is running. Stop it and close the window?"),
+                  QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}

@@ -3,7 +3,7 @@
 #include "cli/CliBoardConsole.h"
 #include "cli/CliBoards.h"
 #include "cli/CliJsonReport.h"
-#include "cli/CliProgressMeter.h"
+#include "app/ProgressMeter.h"
 #include "tests/support/Json.h"
 #include "tests/support/TempDir.h"
 

@@ -3,6 +3,7 @@
 // with their output captured.
 #pragma once
 
+#include "tests/support/Bytes.h"
 #include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
 
@@ -27,16 +28,6 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) out.push_back(line);
   return out;
-}
-
-inline std::vector<uint8_t> Image(size_t n, uint32_t seed) {
-  std::vector<uint8_t> v(n);
-  uint32_t x = seed;
-  for (auto& b : v) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
-  return v;
 }
 
 const std::vector<std::string> kBootLines = {

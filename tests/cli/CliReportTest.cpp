@@ -2,7 +2,7 @@
 // a run can end, the comparison of the --verify read-back, the memory sink
 // that read-back goes to, and the refusals of the plan.
 #include "app/HeadlessWindow.h"
-#include "cli/CliFiles.h"
+#include "app/ReadBack.h"
 #include "cli/CliPlan.h"
 #include "cli/CliReport.h"
 #include "comm/FileAccess.h"
@@ -79,7 +79,7 @@ TEST(CliVerify, ComparisonFindsTheFirstDifferenceOrTheShortfall) {
 TEST(CliVerify, DumpsGoToMemoryOnlyWhenTold) {
   TempDir dir;
   CPosixFileAccess system;
-  CCliFileAccess files(system);
+  CReadBackFiles files(system);
   std::string error;
   const uint8_t bytes[] = {7, 8, 9};
 

@@ -122,15 +122,13 @@ TEST_F(WorkerTest, OutOfRangeOpenClosesTheOpenPortFirstThenRefuses) {
 TEST_F(WorkerTest, ObserverHearsWhyAnOpenFailedAndAnIdleLoss) {
   RecordingObserver observer(view);
   auto worker = StartWorker(&observer);
+  // The result is heard before the window changes, so a box can say why.
   auto opened = kOpened;
-  opened.push_back("port:Opened");
+  opened.insert(opened.begin(), "port:Opened");
   Open(5);
   ASSERT_EQ(view.Take(opened.size()), opened);
-  const std::vector<std::string> refused = {"box:Can't open port!/Error", "text:1012=Open"};
   auto refusedWith = [&](const char* why) {
-    auto v = refused;
-    v.push_back(std::string("port:") + why);
-    return v;
+    return std::vector<std::string>{std::string("port:") + why, "box:Can't open port!/Error", "text:1012=Open"};
   };
   Open(1025);
   EXPECT_EQ(view.Take(3), refusedWith("BadPortNumber"));

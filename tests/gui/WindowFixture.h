@@ -33,10 +33,16 @@ public:
   }
   QString OpenFile(QWidget*, const QString& filter) override { return Answer(filter); }
   QString SaveFile(QWidget*, const QString& filter) override { return Answer(filter); }
+  bool ConfirmStop(QWidget*) override {
+    ++stopQuestions;
+    return stopAnswer;
+  }
 
   std::deque<QString> answers;
   std::vector<std::string> messages;
   std::vector<QString> filters;
+  bool stopAnswer = false;  // as the default button: keep running
+  int stopQuestions = 0;
 
 private:
   QString Answer(const QString& filter) {
@@ -146,8 +152,11 @@ protected:
     if (!com1Device.empty()) cfg.replace(cfg.find(sample), sample.size(), "COM1=" + com1Device);
     WriteCfg(cfg);
   }
+  // The window, offering `systemPorts` (none unless a test names some) as
+  // the machine's serial ports.
   CDumpDlg& Open() {
     dlg = std::make_unique<CDumpDlg>(app, prompts);
+    dlg->SetPortLister([this] { return systemPorts; });
     return *dlg;
   }
   // Presses Open and waits for the worker's answer.
@@ -169,5 +178,6 @@ protected:
   TempDir dir;
   CDumpApp app;
   CScriptedPrompts prompts;
+  std::vector<SerialPortInfo> systemPorts;
   std::unique_ptr<CDumpDlg> dlg;
 };

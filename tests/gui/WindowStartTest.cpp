@@ -3,6 +3,9 @@
 // ways of closing it.
 #include "tests/gui/WindowFixture.h"
 
+#include <QStyle>
+#include <QStyleOptionComboBox>
+
 #include "app/window/AboutDlg.h"
 
 #include <QAccessible>
@@ -193,29 +196,37 @@ TEST_F(WindowTest, AboutIsReachedByF1AndTheWindowsContextMenu) {
   EXPECT_EQ(ok, "确定");
 }
 
-TEST_F(WindowTest, EveryWayOfClosingStopsTheWorkerAndWritesNoSetting) {
+TEST_F(WindowTest, TheCloseBoxStopsAnIdleWorkerAndWritesNoSetting) {
   WriteSampleCfg();
   const std::string before = TempDir::Read(CfgPath());
-  const std::function<void(CDumpDlg&)> ways[] = {
-      [](CDumpDlg& w) { w.close(); },                                   // close box, Alt+F4
-      [](CDumpDlg& w) { QTest::keyClick(w.List(ctl::ACT_LIST), Qt::Key_Return); },  // Enter
-      [](CDumpDlg& w) { QTest::keyClick(&w, Qt::Key_Escape); },         // Esc
-  };
-  const int expected[] = {QDialog::Rejected, QDialog::Accepted, QDialog::Rejected};
-  for (size_t i = 0; i < 3; ++i) {
-    CDumpDlg& w = Open();
-    w.show();
-    ASSERT_TRUE(WaitFor([&] { return app.m_dwWorkerThreadId.load() != 0; }));
-    w.List(ctl::PORT_LIST)->setCurrentIndex(3);
-    ways[i](w);
-    EXPECT_FALSE(w.isVisible()) << i;
-    EXPECT_EQ(w.result(), expected[i]) << i;
-    EXPECT_FALSE(w.WorkerRunning()) << i;
-    EXPECT_EQ(app.m_dwWorkerThreadId.load(), 0u) << i;
-    EXPECT_EQ(w.Model().m_sel.m_nPortSel, 3);  // the lists were read as the dialog ended
-    dlg.reset();
-  }
+  CDumpDlg& w = Open();
+  w.show();
+  ASSERT_TRUE(WaitFor([&] { return app.m_dwWorkerThreadId.load() != 0; }));
+  w.List(ctl::PORT_LIST)->setCurrentIndex(3);
+  w.close();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_EQ(w.result(), QDialog::Rejected);
+  EXPECT_EQ(prompts.stopQuestions, 0);  // no update ran: nothing to ask
+  EXPECT_FALSE(w.WorkerRunning());
+  EXPECT_EQ(app.m_dwWorkerThreadId.load(), 0u);
+  EXPECT_EQ(w.Model().m_sel.m_nPortSel, 3);  // the lists were read as the dialog ended
+  dlg.reset();
   EXPECT_EQ(TempDir::Read(CfgPath()), before);
+}
+
+TEST_F(WindowTest, EnterOffAButtonAndEscNeverEndTheWindow) {
+  WriteSampleCfg();
+  CDumpDlg& w = Open();
+  w.show();
+  ASSERT_TRUE(WaitFor([&] { return app.m_dwWorkerThreadId.load() != 0; }));
+  QTest::keyClick(w.List(ctl::ACT_LIST), Qt::Key_Return);
+  QTest::keyClick(w.List(ctl::ACT_LIST), Qt::Key_Enter, Qt::KeypadModifier);
+  QTest::keyClick(w.Log(), Qt::Key_Return);
+  QTest::keyClick(&w, Qt::Key_Escape);
+  QTest::keyClick(w.List(ctl::PORT_LIST), Qt::Key_Escape);
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(w.WorkerRunning());
+  EXPECT_NE(app.m_dwWorkerThreadId.load(), 0u);
 }
 
 TEST_F(WindowTest, EnterOnAFocusedButtonPressesIt) {
@@ -227,6 +238,41 @@ TEST_F(WindowTest, EnterOnAFocusedButtonPressesIt) {
   QTest::keyClick(w.Button(ctl::LINK_BUTTON), Qt::Key_Return);
   EXPECT_TRUE(w.isVisible());
   EXPECT_EQ(w.LogLines(), std::vector<std::string>{"Please open com port.\n"});
+}
+
+}  // namespace
+
+namespace {
+
+// Every entry of every shown list fits its closed box, and every button's
+// caption its button, with the sample cfg.ini.
+TEST_F(WindowTest, NoEntryOrCaptionIsClipped) {
+  WriteSampleCfg();
+  CDumpDlg& w = Open();
+  w.show();
+  std::vector<std::string> clipped;
+  for (QComboBox* box : w.findChildren<QComboBox*>()) {
+    if (box->isHidden() || box == w.List(ctl::PORT_LIST)) continue;  // ports: device paths, shown in full when open
+    QStyleOptionComboBox opt;
+    opt.initFrom(box);
+    const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, box);
+    for (int i = 0; i < box->count(); ++i)
+      if (box->fontMetrics().horizontalAdvance(box->itemText(i)) > field.width())
+        clipped.push_back(box->objectName().toStdString() + ": " + box->itemText(i).toStdString());
+  }
+  for (QPushButton* b : w.findChildren<QPushButton*>())
+    if (b->fontMetrics().horizontalAdvance(b->text()) + 8 > b->width()) clipped.push_back(b->text().toStdString());
+  // The flash model list holds the models of one flash type at a time.
+  w.List(ctl::FLASHTYPE_LIST)->setCurrentIndex(1 - w.List(ctl::FLASHTYPE_LIST)->currentIndex());
+  w.OnFlashTypeChanged();
+  QComboBox* models = w.List(ctl::FLASHMODEL_LIST);
+  QStyleOptionComboBox opt;
+  opt.initFrom(models);
+  const QRect field = models->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, models);
+  for (int i = 0; i < models->count(); ++i)
+    if (models->fontMetrics().horizontalAdvance(models->itemText(i)) > field.width())
+      clipped.push_back("model: " + models->itemText(i).toStdString());
+  EXPECT_TRUE(clipped.empty()) << ::testing::PrintToString(clipped);
 }
 
 }  // namespace

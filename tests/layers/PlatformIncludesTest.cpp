@@ -8,7 +8,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -43,16 +42,27 @@ bool IsSystemHeader(std::string name) {
                      [&](const char* folder) { return name.rfind(folder, 0) == 0; });
 }
 
+// The header a line includes, if it is an include line: blanks, '#',
+// blanks, "include", blanks, then <name> or "name".
+std::string IncludedName(const std::string& line) {
+  size_t at = line.find_first_not_of(" \t");
+  if (at == std::string::npos || line[at] != '#') return {};
+  at = line.find_first_not_of(" \t", at + 1);
+  if (at == std::string::npos || line.compare(at, 7, "include") != 0) return {};
+  at = line.find_first_not_of(" \t", at + 7);
+  if (at == std::string::npos || (line[at] != '<' && line[at] != '"')) return {};
+  const size_t end = line.find_first_of(">\"", at + 1);
+  return end == std::string::npos || end == at + 1 ? std::string() : line.substr(at + 1, end - at - 1);
+}
+
 // The system headers a source text includes, one "line N: <name>" each.
 std::vector<std::string> SystemIncludes(const std::string& text) {
-  static const std::regex include(R"(^[ \t]*#[ \t]*include[ \t]*[<"]([^>"]+)[>"])");
   std::vector<std::string> found;
   std::istringstream lines(text);
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
-    std::smatch m;
-    if (std::regex_search(line, m, include) && IsSystemHeader(m[1].str()))
-      found.push_back("line " + std::to_string(number) + ": <" + m[1].str() + ">");
+    const std::string name = IncludedName(line);
+    if (!name.empty() && IsSystemHeader(name)) found.push_back("line " + std::to_string(number) + ": <" + name + ">");
   }
   return found;
 }

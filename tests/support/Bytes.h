@@ -26,3 +26,14 @@ inline Bytes Pattern(size_t n, uint8_t seed = 0) {
   for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((i + seed) % 251);
   return out;
 }
+
+// An image of pseudo-random bytes, the same for the same seed.
+inline Bytes Image(size_t n, uint32_t seed) {
+  Bytes v(n);
+  uint32_t x = seed;
+  for (auto& b : v) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return v;
+}

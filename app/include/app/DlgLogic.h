@@ -72,6 +72,9 @@ public:
   void SetReopenOnStop(bool reopen) { m_reopenOnStop = reopen; }
   // A device path that the command line names instead of a COM number.
   void SetDevicePath(std::string path) { m_devicePath = std::move(path); }
+  // Called with the copy of the update settings that the start request is
+  // about to carry; a front end may turn a program into a verifying batch.
+  void SetStartAdjuster(std::function<void(UpdateSettings&)> adjust) { m_adjustStart = std::move(adjust); }
   // Called with every progress value the worker posts.
   void SetProgressHandler(std::function<void(int32_t)> handler) { m_onProgress = std::move(handler); }
 
@@ -90,6 +93,7 @@ private:
   IDlgTimers& m_timers;
   std::string m_devicePath;
   std::function<void(int32_t)> m_onProgress;
+  std::function<void(UpdateSettings&)> m_adjustStart;
   int32_t m_progress = 0;
   bool m_reopenOnStop = true;
   bool m_settingUnsavedLogged = false;

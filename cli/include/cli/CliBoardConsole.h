@@ -12,7 +12,7 @@
 // comes below the bar's last state, not above it.
 #pragma once
 
-#include "cli/CliProgressMeter.h"
+#include "app/ProgressMeter.h"
 
 #include <chrono>
 #include <cstdint>

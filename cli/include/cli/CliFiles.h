@@ -1,6 +1,7 @@
 // Where a command-line run takes its files and its batch list from.
 #pragma once
 
+#include "app/ReadBack.h"
 #include "cli/CliDumpFile.h"
 #include "comm/FileAccess.h"
 #include "core/Batch.h"
@@ -68,13 +69,3 @@ private:
   std::vector<uint8_t> m_readBack;
 };
 
-// Batch entries a front end keeps in memory.
-class CMemoryBatch : public IBatchSource {
-public:
-  explicit CMemoryBatch(std::vector<BatchEntry> entries) : m_entries(std::move(entries)) {}
-  int32_t TotalNum() override { return static_cast<int32_t>(m_entries.size()); }
-  BatchEntry Entry(int32_t index) override;
-
-private:
-  std::vector<BatchEntry> m_entries;
-};

@@ -10,7 +10,7 @@
 // moves on or ends, so a line that says why it stopped comes below it.
 #pragma once
 
-#include "cli/CliProgressMeter.h"
+#include "app/ProgressMeter.h"
 #include "cli/CliSink.h"
 
 #include <chrono>

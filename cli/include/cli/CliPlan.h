@@ -16,10 +16,6 @@
 #include <string>
 #include <vector>
 
-// The name the read-back of --verify goes by in the update's messages; its
-// bytes go into memory (CCliFileAccess::KeepDumpsInMemory), not to a file.
-inline constexpr const char* kReadBackName = "verify-read-back";
-
 // A dump that runs into FILE.part beside its FILE.
 struct DumpFileJob {
   std::string part;    // where the update writes

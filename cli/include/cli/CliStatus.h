@@ -2,6 +2,7 @@
 // turns them into the exit status scripts rely on.
 #pragma once
 
+#include "app/ReadBack.h"
 #include "core/View.h"
 
 #include <optional>
@@ -39,15 +40,6 @@ enum class CliStop {
   Interrupted,  // Ctrl-C, SIGTERM or SIGHUP
   PortLost,     // the device went away before the update began to talk to it
   ChipSilent,   // no progress for --timeout seconds (console text does not count)
-};
-
-// The read-back of --verify against the image.
-enum class VerifyResult {
-  Same,
-  Differs,          // a byte differs
-  LengthDiffers,    // fewer (or more) bytes came back than the image holds
-  ImageUnreadable,  // the image (or a dump's first read) could not be read again
-  Unsettled,        // dump --verify: a block read differently every time
 };
 
 // What happened in a run. A run records the one event that ended it; should

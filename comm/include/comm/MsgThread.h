@@ -75,10 +75,16 @@ public:
   // Posts the quit message and waits for the thread to end (ExitInstance runs
   // on the thread). Harmless when the thread never ran or has ended.
   void StopThread(int exitCode = 0);
+  // Posts the quit message and returns at once; StopThread or the
+  // destructor waits for the thread later.
+  void RequestStop(int exitCode = 0);
   // The id under which the running thread takes messages; 0 before it has
   // registered and after it has ended.
   uint32_t GetThreadId() const;
   bool IsRunning() const;
+  // Waits at most `limit` for a started thread to have finished its exit
+  // step (ExitInstance); true once it has. Joining it then takes no time.
+  bool WaitEnded(std::chrono::milliseconds limit) const;
   int ExitCode() const { return m_exitCode; }
 
 protected:
@@ -103,6 +109,7 @@ private:
   std::unordered_map<uint32_t, Handler> m_handlers;
   std::thread m_thread;
   std::atomic<uint32_t> m_publishedId{0};
+  std::atomic<bool> m_ended{false};
   uint32_t m_selfId = 0;
   int m_exitCode = 0;
   std::mutex m_startMutex;

@@ -25,6 +25,7 @@ private:
   void Message(QWidget* owner, const QString& text, const QString& caption) override;
   QString OpenFile(QWidget* owner, const QString& filter) override;
   QString SaveFile(QWidget* owner, const QString& filter) override;
+  bool ConfirmStop(QWidget* owner) override;
 
   uint32_t m_length;
   QString m_file;

@@ -42,6 +42,9 @@ public:
   virtual QString OpenFile(QWidget* owner, const QString& filter) = 0;
   // The chosen path, empty when the user cancelled; asks before overwriting.
   virtual QString SaveFile(QWidget* owner, const QString& filter) = 0;
+  // Asks whether to stop the running update and close; true to stop. The
+  // answer that is given by default keeps the update running.
+  virtual bool ConfirmStop(QWidget* owner) = 0;
 };
 
 class CQtPrompts : public IWindowPrompts {
@@ -49,4 +52,5 @@ public:
   void Message(QWidget* owner, const QString& text, const QString& caption) override;
   QString OpenFile(QWidget* owner, const QString& filter) override;
   QString SaveFile(QWidget* owner, const QString& filter) override;
+  bool ConfirmStop(QWidget* owner) override;
 };

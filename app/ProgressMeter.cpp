@@ -1,6 +1,7 @@
-#include "cli/CliProgressMeter.h"
+#include "app/ProgressMeter.h"
 
 #include <algorithm>
+#include <cstdio>
 
 void CProgressMeter::Note(Clock::time_point when) {
   if (!m_lastEvent || when > *m_lastEvent) m_lastEvent = when;
@@ -35,4 +36,22 @@ PhaseFigures CProgressMeter::End(Clock::time_point now) {
   // The next phase begins no earlier than this one ended.
   Note(now);
   return f;
+}
+
+std::string MeterText(const PhaseFigures& f, bool ended) {
+  char line[160];
+  if (ended) {
+    const double rate = f.seconds > 0 ? static_cast<double>(f.doneBytes) / f.seconds : 0.0;
+    std::snprintf(line, sizeof line, "%lld B in %.2f s, %.2f KiB/s", static_cast<long long>(f.doneBytes), f.seconds,
+                  rate / 1024.0);
+    return line;
+  }
+  char left[32] = "--:--";
+  if (f.secondsLeft) {
+    const auto remain = static_cast<long>(*f.secondsLeft + 0.5);
+    std::snprintf(left, sizeof left, "%ld:%02ld", remain / 60, remain % 60);
+  }
+  std::snprintf(line, sizeof line, "%lld/%lld B  %.1f KiB/s  %s left", static_cast<long long>(f.doneBytes),
+                static_cast<long long>(f.totalBytes), f.bytesPerSecond / 1024.0, left);
+  return line;
 }

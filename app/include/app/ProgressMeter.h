@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 struct PhaseFigures {
   int32_t percent = 0;
@@ -46,3 +47,7 @@ private:
   Clock::time_point m_start{};
   std::optional<Clock::time_point> m_lastEvent;
 };
+
+// The figures beside a running bar: "104856/262144 B  11.1 KiB/s  0:14 left";
+// once the phase has ended: "262144 B in 23.42 s, 10.93 KiB/s".
+std::string MeterText(const PhaseFigures& f, bool ended);
