@@ -66,7 +66,7 @@ int64_t CDumpReadCheck::BlockLength(int64_t block) const {
 void CDumpReadCheck::TakeRead(const BatchEntry& entry) {
   m_currentTaken = true;
   if (entry.length <= 0) return;
-  const std::vector<uint8_t>& bytes = m_files.ReadBack();
+  const std::vector<uint8_t> bytes = m_files.ReadBack();
   if (bytes.size() != static_cast<size_t>(entry.length)) {
     m_report.unreadable = true;
     return;

@@ -8,21 +8,6 @@
 
 namespace {
 
-// A dump that appends to a buffer; it cannot fail.
-class CMemorySink : public IDumpSink {
-public:
-  explicit CMemorySink(std::vector<uint8_t>& out) : m_out(out) { m_out.clear(); }
-  bool Write(const uint8_t* data, size_t length, std::string&) override {
-    m_out.insert(m_out.end(), data, data + length);
-    return true;
-  }
-  bool Flush(std::string&) override { return true; }
-  bool Close(std::string&) override { return true; }
-
-private:
-  std::vector<uint8_t>& m_out;
-};
-
 // A dump into a working file, counting what reaches it.
 class CRecordedSink : public IDumpSink {
 public:
@@ -152,6 +137,5 @@ bool CCliFileAccess::ReadAt(const std::string& path, uint64_t offset, uint8_t* b
 
 std::unique_ptr<IDumpSink> CCliFileAccess::CreateDump(const std::string& path, std::string& error) {
   if (const auto it = m_working.find(path); it != m_working.end()) return CreateWorkingDump(path, it->second, error);
-  if (m_dumpsToMemory) return std::make_unique<CMemorySink>(m_readBack);
-  return m_files.CreateDump(path, error);
+  return m_readBacks.CreateDump(path, error);
 }

@@ -41,15 +41,15 @@ struct WorkingFilePlan {
 // read on that thread while it runs, or by others once it has ended.
 class CCliFileAccess : public IFileAccess {
 public:
-  explicit CCliFileAccess(CHostFileAccess& files) : m_files(files) {}
+  explicit CCliFileAccess(CHostFileAccess& files) : m_files(files), m_readBacks(files) {}
 
   // From now on every dump but those into working files fills ReadBack().
-  void KeepDumpsInMemory() { m_dumpsToMemory = true; }
+  void KeepDumpsInMemory() { m_readBacks.KeepDumpsInMemory(); }
   // Dumps to `path` go through CreateFreshDump and are recorded.
   void AddWorkingFile(const std::string& path, const WorkingFilePlan& plan) { m_working[path].plan = plan; }
   WorkingFileState WorkingFile(const std::string& path) const;
   // The bytes of the last dump kept in memory.
-  const std::vector<uint8_t>& ReadBack() const { return m_readBack; }
+  std::vector<uint8_t> ReadBack() const { return m_readBacks.ReadBack(); }
 
   bool FileSize(const std::string& path, uint64_t& size, std::string& error) override;
   bool ReadAt(const std::string& path, uint64_t offset, uint8_t* buffer, size_t length, size_t& got,
@@ -65,7 +65,6 @@ private:
   std::unique_ptr<IDumpSink> CreateWorkingDump(const std::string& path, Working& working, std::string& error);
 
   std::map<std::string, Working> m_working;
-  bool m_dumpsToMemory = false;
-  std::vector<uint8_t> m_readBack;
+  CReadBackFiles m_readBacks;  // the dumps that are no working file
 };
 
