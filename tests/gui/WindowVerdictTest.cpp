@@ -67,15 +67,14 @@ TEST_F(WindowVerdictTest, AFlashThatHoldsOtherBytesFailsWithTheFirstDifferingOff
   EXPECT_TRUE(lines.back().starts_with("verify failed: first difference at offset 0x10 ")) << Report();
 }
 
-TEST_F(WindowVerdictTest, TheVerdictNamesWhyAnUpdateFailed) {
+TEST_F(WindowVerdictTest, TheVerdictNamesTheChipsRefusal) {
   StartSimAndWindow(false, {"--nak", "data:10"});
   ASSERT_TRUE(ProgramImage()) << Report();
   EXPECT_EQ(VerdictText(), "Failed: the chip refused ten times in a row") << Report();
   EXPECT_EQ(Accessible(wctl::STATUS_LINE), VerdictText());
-  dlg.reset();
-  sim.reset();
+}
 
-  // The device goes away mid-dump.
+TEST_F(WindowVerdictTest, TheVerdictSaysThePortWentAwayWhenTheDeviceVanishes) {
   StartSimAndWindow(false, {"--vanish", "dump:8192"});
   prompts.answers.push_back(QString::fromStdString(dir.File("lost.bin")));
   dlg->Button(ctl::SAVEAS_BUTTON)->click();
