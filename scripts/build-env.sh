@@ -4,3 +4,8 @@
 TQ_JOBS=${TQ_JOBS:-$(nproc)}
 TQ_LAUNCHER=()
 if command -v ccache >/dev/null; then TQ_LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+# Paths below the checkout count relative to it, so that another checkout of
+# the same sources (a worktree, a fresh clone) finds the compiled objects.
+if [ ${#TQ_LAUNCHER[@]} -gt 0 ] && [ -z "${CCACHE_BASEDIR:-}" ]; then
+  export CCACHE_BASEDIR=$PWD
+fi
