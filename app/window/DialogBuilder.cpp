@@ -148,6 +148,16 @@ QWidget* CDialogBuilder::Create(QDialog& dialog, const layout::Control& c) {
       button->setAutoDefault(true);
       return button;
     }
+    default:
+      return CreateDisplay(dialog, c);
+  }
+}
+
+// The controls that show rather than take a choice: lists, the console, the
+// bar, the check box, the status line and the icon.
+QWidget* CDialogBuilder::CreateDisplay(QDialog& dialog, const layout::Control& c) {
+  const QString text = QString::fromUtf8(c.text);
+  switch (c.kind) {
     case layout::Kind::ListBox: {
       auto* list = new QListWidget(&dialog);
       list->setAccessibleName(text);
@@ -187,6 +197,8 @@ QWidget* CDialogBuilder::Create(QDialog& dialog, const layout::Control& c) {
       label->setAccessibleName(text);
       return label;
     }
+    default:
+      break;
   }
   return new QWidget(&dialog);
 }

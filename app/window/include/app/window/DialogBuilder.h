@@ -44,6 +44,7 @@ public:
 
 private:
   QWidget* Create(QDialog& dialog, const layout::Control& c);
+  QWidget* CreateDisplay(QDialog& dialog, const layout::Control& c);
 
   DialogUnits m_units;
   std::map<int, QWidget*> m_controls;
