@@ -1,8 +1,8 @@
 // The rules of a run over several ports, the JSON record, the progress
 // figures and the order of lines around a progress bar.
 #include "cli/CliBoardConsole.h"
-#include "cli/CliBoards.h"
-#include "cli/CliJsonReport.h"
+#include "prod/BoardNames.h"
+#include "prod/Report.h"
 #include "app/ProgressMeter.h"
 #include "tests/support/Json.h"
 #include "tests/support/TempDir.h"

@@ -1,4 +1,4 @@
-#include "cli/CliJsonReport.h"
+#include "prod/Report.h"
 
 #include "core/platform/HostFiles.h"
 
@@ -49,12 +49,12 @@ const char* OutcomeReason(UpdateOutcome outcome) {
   return "unknown";
 }
 
-const char* StopReason(CliStop stop) {
+const char* StopReason(RunStop stop) {
   switch (stop) {
-    case CliStop::NoWorker: return "no-worker";
-    case CliStop::Interrupted: return "interrupted";
-    case CliStop::PortLost: return "port-lost";
-    case CliStop::ChipSilent: return "chip-silent";
+    case RunStop::NoWorker: return "no-worker";
+    case RunStop::Interrupted: return "interrupted";
+    case RunStop::PortLost: return "port-lost";
+    case RunStop::ChipSilent: return "chip-silent";
   }
   return "unknown";
 }
@@ -98,7 +98,7 @@ std::string Iso8601Utc(std::chrono::system_clock::time_point when) {
   return out;
 }
 
-std::string ResultWord(const CliFacts& facts) {
+std::string ResultWord(const RunFacts& facts) {
   switch (ExitStatus(facts)) {
     case EXIT_DONE: return "done";
     case EXIT_FAILED: return "failed";
@@ -110,7 +110,7 @@ std::string ResultWord(const CliFacts& facts) {
   return "failed";
 }
 
-std::string ResultReason(const CliFacts& facts) {
+std::string ResultReason(const RunFacts& facts) {
   if (facts.refusal) return "refused";
   if (facts.stop) return StopReason(*facts.stop);
   if (facts.failedOpen && *facts.failedOpen != PortOpenResult::Opened) return "port-open-failed";
@@ -120,7 +120,7 @@ std::string ResultReason(const CliFacts& facts) {
   return OutcomeReason(*facts.outcome);
 }
 
-std::optional<std::string> VerifyWord(const CliFacts& facts) {
+std::optional<std::string> VerifyWord(const RunFacts& facts) {
   if (!facts.verify) return std::nullopt;
   switch (*facts.verify) {
     case VerifyResult::Same: return "ok";
