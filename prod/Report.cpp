@@ -2,39 +2,16 @@
 
 #include "core/platform/HostFiles.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 
 namespace {
-
-// Length of the UTF-8 sequence at text[i], or 0 when it is not one.
-size_t Utf8Length(const std::string& text, size_t i) {
-  const auto b = static_cast<unsigned char>(text[i]);
-  size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-  if (n == 0 || i + n > text.size()) return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-  return n;
-}
-
-std::string Field(const char* name, const std::string& json) { return std::string(",\"") + name + "\":" + json; }
-
-template <typename T>
-std::string OrNull(const std::optional<T>& v) {
-  return v ? std::to_string(*v) : "null";
-}
-
-
-std::string StringOrNull(const std::string& s) { return s.empty() ? "null" : JsonString(s); }
-
-std::string Lines(const std::vector<std::string>& lines) {
-  std::string out = "[";
-  for (size_t i = 0; i < lines.size(); ++i) out += (i ? "," : "") + JsonString(lines[i]);
-  return out + "]";
-}
 
 const char* OutcomeReason(UpdateOutcome outcome) {
   switch (outcome) {
@@ -59,32 +36,16 @@ const char* StopReason(RunStop stop) {
   return "unknown";
 }
 
-}  // namespace
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const size_t n = Utf8Length(text, i);
-    if (n == 0) {
-      out += "\\ufffd";
-      ++i;
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out.append(text, i, n);
-    }
-    i += n;
-  }
-  return out + "\"";
+template <typename T>
+nlohmann::ordered_json OrNull(const std::optional<T>& v) {
+  return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
 }
+
+nlohmann::ordered_json StringOrNull(const std::string& s) {
+  return s.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(s);
+}
+
+}  // namespace
 
 std::string Iso8601Utc(std::chrono::system_clock::time_point when) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count();
@@ -133,24 +94,34 @@ std::optional<std::string> VerifyWord(const RunFacts& facts) {
 }
 
 std::string RecordLine(const BoardRecord& r) {
+  using Json = nlohmann::ordered_json;
   const bool done = ExitStatus(r.facts) == EXIT_DONE;
   const auto verify = VerifyWord(r.facts);
-  std::string line = "{\"port\":" + JsonString(r.port);
-  line += Field("name", JsonString(r.name)) + Field("run", std::to_string(r.run));
-  line += Field("command", JsonString(r.command));
-  line += Field("start", JsonString(Iso8601Utc(r.start))) + Field("end", JsonString(Iso8601Utc(r.end)));
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
-  line += Field("seconds", seconds) + Field("base", OrNull(r.base)) + Field("length", OrNull(r.length));
-  line += Field("image", StringOrNull(r.image)) + Field("image_size", OrNull(r.imageSize));
-  line += Field("image_sha256", StringOrNull(r.imageSha256));
-  line += Field("file", StringOrNull(r.file)) + Field("file_sha256", StringOrNull(r.fileSha256));
-  line += Field("resumed_from", OrNull(r.resumedFrom));
-  line += Field("result", JsonString(ResultWord(r.facts))) + Field("reason", JsonString(ResultReason(r.facts)));
-  line += Field("exit_status", std::to_string(static_cast<int>(ExitStatus(r.facts))));
-  line += Field("verify", verify ? JsonString(*verify) : "null") + Field("verify_offset", OrNull(r.verifyOffset));
-  line += Field("log_tail", Lines(done ? std::vector<std::string>{} : r.logTail));
-  return line + "}\n";
+  Json j;
+  j["port"] = r.port;
+  j["name"] = r.name;
+  j["run"] = r.run;
+  j["command"] = r.command;
+  j["start"] = Iso8601Utc(r.start);
+  j["end"] = Iso8601Utc(r.end);
+  j["seconds"] = std::round(r.seconds * 1000) / 1000;  // milliseconds are enough
+  j["base"] = OrNull(r.base);
+  j["length"] = OrNull(r.length);
+  j["image"] = StringOrNull(r.image);
+  j["image_size"] = OrNull(r.imageSize);
+  j["image_sha256"] = StringOrNull(r.imageSha256);
+  j["file"] = StringOrNull(r.file);
+  j["file_sha256"] = StringOrNull(r.fileSha256);
+  j["resumed_from"] = OrNull(r.resumedFrom);
+  j["result"] = ResultWord(r.facts);
+  j["reason"] = ResultReason(r.facts);
+  j["exit_status"] = static_cast<int>(ExitStatus(r.facts));
+  j["verify"] = verify ? Json(*verify) : Json(nullptr);
+  j["verify_offset"] = OrNull(r.verifyOffset);
+  j["log_tail"] = done ? std::vector<std::string>{} : r.logTail;
+  // Text from the chip or the file system need not be UTF-8: such bytes
+  // become U+FFFD rather than a record that is no JSON.
+  return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 std::string HexDigest(const unsigned char* digest, size_t size) {

@@ -35,9 +35,6 @@ struct BoardRecord {
   std::vector<std::string> logTail;    // the last log lines, on failure
 };
 
-// A JSON string literal: quotes, backslashes and control characters escaped,
-// bytes that are not UTF-8 replaced by U+FFFD.
-std::string JsonString(const std::string& text);
 // "2024-05-01T12:00:00.123Z"
 std::string Iso8601Utc(std::chrono::system_clock::time_point when);
 // The run's result in one word (done, failed, usage, no-port, silent,
