@@ -72,6 +72,7 @@ private:
   };
 
   std::string Prefix(size_t board) const;
+  bool PassesConsoleThrough() const { return !m_mode.live && !m_mode.prefixed && m_slots.size() == 1; }
   void EndPhaseLocked(size_t board, Clock::time_point now);
   void ReleaseHeldLocked(Slot& slot, size_t board, Clock::time_point olderThan);
   void FlushConsoleLocked(size_t board);
@@ -85,6 +86,7 @@ private:
   Mode m_mode;
   bool m_shown = false;  // the board lines are on screen
   bool m_closed = false;
+  bool m_consoleOpen = false;  // console text passed through ends inside a line
   size_t m_width = 80;
   FILE* m_log = nullptr;
 };
