@@ -1,7 +1,8 @@
-// The display of a run over several boards. Log lines go to stdout, behind
-// the board's name when the run is prefixed; messages and the chips' console
-// text (whole lines) go to stderr; with --log every log line is also
-// appended to a file behind a time stamp.
+// The command line's display of a run over one board or several. Log lines
+// go to stdout, behind the board's name when the run is prefixed; messages
+// and the chips' console text (whole lines; a lone board's bytes as they
+// come when stderr is no terminal) go to stderr; with --log every log line
+// is also appended to a file behind a time stamp.
 //
 // On a terminal the bottom of stderr holds one line per board: its progress
 // bar (percent, bytes, rate, time left) while a phase runs, else its status.
