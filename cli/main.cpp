@@ -1,6 +1,5 @@
 // tqupdate: the command line of TqUpdater.
 #include "cli/CliArgs.h"
-#include "cli/CliBoards.h"
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
 #include "cli/InterruptWatch.h"
@@ -12,8 +11,6 @@ int main(int argc, char** argv) {
   CliOptions o;
   if (auto status = ParseCliArguments(argc, argv, o, std::cout, std::cerr)) return *status;
   IgnoreBrokenPipe();
-  if (o.command == CliCommand::Ports) return RunPortsCommand();
-  if (WantsBoardRunner(o)) return RunBoards(o);
-  if (!o.ports.empty()) o.port = o.ports.front();
+  if (o.listPorts) return RunPortsCommand();
   return RunCliSession(o);
 }

@@ -1,6 +1,7 @@
 // What tqupdate says when it cannot go on: why the port did not open, which
 // paths are no files to read or write, and the time-out as it was given.
-#include "cli/CliReport.h"
+#include "prod/BoardStatus.h"
+#include "app/PortText.h"
 #include "cli/CliSession.h"
 #include "tests/cli/CliFixture.h"
 
@@ -84,6 +85,9 @@ TEST_F(CliMessagesTest, PathsThatAreNoRegularFilesAreRefused) {
   EXPECT_TRUE(ErrHas("is a directory")) << Report();
   // A FIFO as the log would block the run until something read it.
   EXPECT_EQ(Run({"-p", port, "--log", fifo, "erase", "0", "4096"}, 10s), 2) << Report();
+  EXPECT_TRUE(ErrHas("cannot open the log file " + fifo + ": not a regular file")) << Report();
+  // The same rule for a run over several ports.
+  EXPECT_EQ(Run({"-p", port + "," + port + "2", "--log", fifo, "erase", "0", "4096"}, 10s), 2) << Report();
   EXPECT_TRUE(ErrHas("cannot open the log file " + fifo + ": not a regular file")) << Report();
 }
 

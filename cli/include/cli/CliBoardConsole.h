@@ -1,7 +1,8 @@
-// The display of a run over several boards. Log lines go to stdout, behind
-// the board's name when the run is prefixed; messages and the chips' console
-// text (whole lines) go to stderr; with --log every log line is also
-// appended to a file behind a time stamp.
+// The command line's display of a run over one board or several. Log lines
+// go to stdout, behind the board's name when the run is prefixed; messages
+// and the chips' console text (whole lines; a lone board's bytes as they
+// come when stderr is no terminal) go to stderr; with --log every log line
+// is also appended to a file behind a time stamp.
 //
 // On a terminal the bottom of stderr holds one line per board: its progress
 // bar (percent, bytes, rate, time left) while a phase runs, else its status.
@@ -13,6 +14,7 @@
 #pragma once
 
 #include "app/ProgressMeter.h"
+#include "prod/BoardsDisplay.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,7 +24,7 @@
 #include <string>
 #include <vector>
 
-class CBoardConsole {
+class CBoardConsole final : public IBoardsDisplay {
 public:
   using Clock = std::chrono::steady_clock;
 
@@ -33,29 +35,27 @@ public:
   };
 
   CBoardConsole(std::vector<std::string> names, Mode mode);
-  ~CBoardConsole();
+  ~CBoardConsole() override;
   CBoardConsole(const CBoardConsole&) = delete;
   CBoardConsole& operator=(const CBoardConsole&) = delete;
 
   // False when the log file cannot be opened for appending.
   bool OpenLogFile(const std::string& path, std::string& error);
 
-  void LogLine(size_t board, const std::string& text);
-  void ConsoleChar(size_t board, char ch);
+  void LogLine(size_t board, const std::string& text) override;
+  void ConsoleChar(size_t board, char ch) override;
   // A message about one board, or about the whole run (board kNoBoard).
-  void Message(size_t board, const std::string& text);
-  void Progress(size_t board, int32_t percent, int64_t totalBytes);
+  void Message(size_t board, const std::string& text) override;
+  void Progress(size_t board, int32_t percent, int64_t totalBytes) override;
   // The board's run has ended: its bar ends, waiting lines and console text are written.
-  void Finish(size_t board);
+  void Finish(size_t board) override;
   // What the board's line shows while no bar runs; `tag` stays behind its bar too.
-  void SetStatus(size_t board, const std::string& status, const std::string& tag);
+  void SetStatus(size_t board, const std::string& status, const std::string& tag) override;
   // Periodic: writes log lines that waited a second, redraws the rates.
   void Tick();
   // Takes the board lines off the screen for good; later lines go to stdout.
   void Close();
   void PrintLine(const std::string& text);
-
-  static constexpr size_t kNoBoard = static_cast<size_t>(-1);
 
 private:
   struct Held {
@@ -73,6 +73,7 @@ private:
   };
 
   std::string Prefix(size_t board) const;
+  bool PassesConsoleThrough() const { return !m_mode.live && !m_mode.prefixed && m_slots.size() == 1; }
   void EndPhaseLocked(size_t board, Clock::time_point now);
   void ReleaseHeldLocked(Slot& slot, size_t board, Clock::time_point olderThan);
   void FlushConsoleLocked(size_t board);
@@ -86,6 +87,7 @@ private:
   Mode m_mode;
   bool m_shown = false;  // the board lines are on screen
   bool m_closed = false;
+  bool m_consoleOpen = false;  // console text passed through ends inside a line
   size_t m_width = 80;
   FILE* m_log = nullptr;
 };
