@@ -141,6 +141,8 @@ size_t CUIThread::CPortAdapter::OutputQueued() { return m_owner.m_comm.OutputQue
 
 void CUIThread::CPortAdapter::DiscardInput() { m_owner.m_comm.DiscardInput(); }
 
+void CUIThread::CPortAdapter::ExpectStream(size_t bytes) { m_owner.m_comm.ExpectInput(bytes); }
+
 bool CUIThread::CPortAdapter::InputWithin(uint32_t milliseconds) {
   // The monitor announces received bytes with a notification; a stop that
   // comes meanwhile ends the wait as well, so that it is handled at once.

@@ -250,19 +250,43 @@ size_t Queued(int fd) {
   return ioctl(fd, FIONREAD, &n) == 0 && n > 0 ? static_cast<size_t>(n) : 0;
 }
 
-// Sleeps on the wake-up descriptor alone: bytes on the line do not end it.
-// kWoken when woken, 0 when the time ran out, kFailed with `err`.
-uint32_t SleepUnlessWoken(CPortWaiter& waiter, int wakeFd, int64_t ns, int& err) {
+// What poll() said of the device, as CPortWaiter bits; `err` set with kError.
+uint32_t DeviceEvents(short rev, int& err) {
+  uint32_t result = 0;
+  if (rev & POLLIN) result |= CPortWaiter::kReadable;
+  if (rev & POLLOUT) result |= CPortWaiter::kWritable;
+  if (rev & POLLHUP) result |= CPortWaiter::kHangup;
+  // A hang-up often comes with POLLERR as well; it is still a hang-up.
+  if ((rev & POLLERR) && !(rev & POLLHUP)) {
+    result |= CPortWaiter::kError;
+    err = EIO;
+  }
+  if (rev & POLLNVAL) {
+    result |= CPortWaiter::kError;
+    err = EBADF;
+  }
+  return result;
+}
+
+// Sleeps on the wake-up descriptor and, when `devFd` is not negative, on the
+// device's hang-up and errors: bytes on the line do not end it. kWoken (or
+// the device's trouble) when that ended it, 0 when the time ran out,
+// kFailed with `err`.
+uint32_t SleepUnlessWoken(CPortWaiter& waiter, int wakeFd, int devFd, int64_t ns, int& err) {
   if (ns <= 0) return 0;
-  pollfd fd{wakeFd, POLLIN, 0};
+  pollfd fds[2] = {{wakeFd, POLLIN, 0}, {devFd, 0, 0}};
   const int64_t until = NowNs() + ns;
   for (;;) {
     const int64_t left = std::max<int64_t>(0, until - NowNs());
     timespec ts{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
-    const int rc = ::ppoll(&fd, 1, &ts, nullptr);
+    const int rc = ::ppoll(fds, devFd < 0 ? 1 : 2, &ts, nullptr);
     if (rc > 0) {
-      waiter.Reset();
-      return CPortWaiter::kWoken;
+      uint32_t result = 0;
+      if (fds[0].revents & POLLIN) {
+        waiter.Reset();
+        result |= CPortWaiter::kWoken;
+      }
+      return result | DeviceEvents(fds[1].revents, err);
     }
     if (rc == 0) return 0;
     if (errno != EINTR) {
@@ -295,20 +319,7 @@ uint32_t PollOnce(CPortWaiter& waiter, int wakeFd, PortHandle h, bool watchInput
     waiter.Reset();
     result |= CPortWaiter::kWoken;
   }
-  const short rev = fds[1].revents;
-  if (rev & POLLIN) result |= CPortWaiter::kReadable;
-  if (rev & POLLOUT) result |= CPortWaiter::kWritable;
-  if (rev & POLLHUP) result |= CPortWaiter::kHangup;
-  // A hang-up often comes with POLLERR as well; it is still a hang-up.
-  if ((rev & POLLERR) && !(rev & POLLHUP)) {
-    result |= CPortWaiter::kError;
-    err = EIO;
-  }
-  if (rev & POLLNVAL) {
-    result |= CPortWaiter::kError;
-    err = EBADF;
-  }
-  return result;
+  return result | DeviceEvents(fds[1].revents, err);
 }
 
 // The first byte has woken us: give the rest of its block a moment to come.
@@ -318,25 +329,54 @@ uint32_t Gather(CPortWaiter& waiter, int wakeFd, int fd, bool& flowing, int& err
   const int64_t start = NowNs();
   const size_t first = Queued(fd);
   flowing = false;
-  uint32_t slept = SleepUnlessWoken(waiter, wakeFd, kQuietNs, err);
+  uint32_t slept = SleepUnlessWoken(waiter, wakeFd, -1, kQuietNs, err);
   if (slept != 0 || Queued(fd) == first) return slept;
-  slept = SleepUnlessWoken(waiter, wakeFd, start + CPortWaiter::kGatherMs * kNsPerMs - NowNs(), err);
+  slept = SleepUnlessWoken(waiter, wakeFd, -1, start + CPortWaiter::kGatherMs * kNsPerMs - NowNs(), err);
   flowing = slept == 0 && Queued(fd) >= kFlowingBytes;
   return slept;
 }
 
+// Line time of `bytes` of an expected stream.
+int64_t DueNs(const ExpectedInput& expected, size_t bytes) {
+  return static_cast<int64_t>(std::min<size_t>(bytes, expected.bytes)) * expected.byteNs;
+}
+
+// Bytes of an expected stream are owed: sleep until they are due at the
+// line's rate, for at most kOwedGatherMs in all, without waking on each
+// byte. Ends as soon as they are all there; when the rest would come within
+// the quiet time anyway (what is here is handed on, the next wait catches
+// the rest); or when a sleep brought nothing, for a stream that stops is
+// for the owner to judge, not held back here.
+uint32_t GatherOwed(CPortWaiter& waiter, int wakeFd, int fd, const ExpectedInput& expected, int& err) {
+  const int64_t endBy = NowNs() + CPortWaiter::kOwedGatherMs * kNsPerMs;
+  size_t queued = Queued(fd);
+  while (queued < expected.bytes) {
+    const int64_t dueNs = DueNs(expected, expected.bytes - queued);
+    const int64_t left = endBy - NowNs();
+    if (left <= 0 || (queued > 0 && dueNs < kQuietNs)) break;
+    const uint32_t slept = SleepUnlessWoken(waiter, wakeFd, fd, std::min(std::max(dueNs, kQuietNs), left), err);
+    const size_t now = Queued(fd);
+    if (slept != 0) return slept | (now > 0 ? uint32_t{CPortWaiter::kReadable} : 0u);
+    if (now == queued) break;
+    queued = now;
+  }
+  return queued > 0 ? uint32_t{CPortWaiter::kReadable} : 0u;
+}
+
 }  // namespace
 
-uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs) {
+uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs,
+                           const ExpectedInput& expected) {
   err = 0;
   const int wakeFd = static_cast<int>(m_hWake);
   // Output to drain is not held up: input gathers only while none waits.
   const bool gather = h != kNoPort && watchInput && !watchOutput;
   if (!gather) m_bInputFlowing = false;
+  if (gather && expected.bytes > 0 && expected.byteNs > 0) return WaitOwed(h, err, expected);
   if (gather && m_bInputFlowing) {
     // A stream is coming in: let the next block of it gather without waking
     // on each byte, then take whatever the line reports.
-    const uint32_t slept = SleepUnlessWoken(*this, wakeFd, kGatherMs * kNsPerMs, err);
+    const uint32_t slept = SleepUnlessWoken(*this, wakeFd, -1, kGatherMs * kNsPerMs, err);
     if (slept & kFailed) return slept;
     const size_t queued = Queued(Fd(h));
     m_bInputFlowing = queued >= kFlowingBytes;
@@ -348,6 +388,21 @@ uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int&
   const uint32_t ready = PollOnce(*this, wakeFd, h, watchInput, watchOutput, timeoutMs, err);
   if (!gather || ready != kReadable) return ready;
   return ready | Gather(*this, wakeFd, Fd(h), m_bInputFlowing, err);
+}
+
+uint32_t CPortWaiter::WaitOwed(PortHandle h, int& err, const ExpectedInput& expected) {
+  const int wakeFd = static_cast<int>(m_hWake);
+  // The owed block ends the stream: what follows it is a lone reply.
+  m_bInputFlowing = false;
+  // Sleeping first is worth it once the owed bytes take longer than the
+  // quiet time to come; a sleep that brought nothing leaves it to the poll.
+  if (Queued(Fd(h)) > 0 || DueNs(expected, expected.bytes) >= kQuietNs) {
+    const uint32_t got = GatherOwed(*this, wakeFd, Fd(h), expected, err);
+    if (got != 0) return got;
+  }
+  const uint32_t ready = PollOnce(*this, wakeFd, h, true, false, -1, err);
+  if (ready != kReadable) return ready;
+  return ready | GatherOwed(*this, wakeFd, Fd(h), expected, err);
 }
 
 }  // namespace serial

@@ -56,6 +56,7 @@ private:
     size_t OutputQueued() override;
     void DiscardInput() override;
     bool InputWithin(uint32_t milliseconds) override;
+    void ExpectStream(size_t bytes) override;
     PortOpenResult ReopenAtBaud(uint32_t baud) override;
 
   private:
