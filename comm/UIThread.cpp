@@ -17,7 +17,7 @@ constexpr int kPortLists[] = {ctl::PORT_LIST, ctl::BAUD_LIST, ctl::DATABITS_LIST
 
 CUIThread::CUIThread(UIThreadDeps deps)
     : m_deps(std::move(deps)),
-      m_update(UpdateEngineDeps{m_portAdapter, m_deps.view, m_deps.clock ? *m_deps.clock : m_steadyClock,
+      m_update(UpdateEngineDeps{m_portAdapter, m_deps.view, m_deps.clock ? *m_deps.clock : m_queueClock,
                                 m_deps.files, m_deps.batch, m_deps.observer, m_deps.configDir, &m_stopProbe}) {
   OnMessage(WM_PORT_OPEN, [this](ThreadMessage& m) { OnPortOpen(m); });
   OnMessage(WM_PORT_CLOSE, [this](ThreadMessage& m) { OnPortClose(m); });
@@ -153,6 +153,13 @@ bool CUIThread::CPortAdapter::InputWithin(uint32_t milliseconds) {
                m.message == WM_UPDATE_STOP;
       },
       milliseconds, true);
+}
+
+bool CUIThread::CQueueClock::WaitOrStop(uint32_t milliseconds, const std::function<bool()>& stopWaiting) {
+  if (stopWaiting()) return false;
+  // Other messages (received bytes, timer ticks) wake the queue's wait but do not end it.
+  m_owner.AwaitQueued([](const ThreadMessage& m) { return m.message == WM_UPDATE_STOP; }, milliseconds, true);
+  return !stopWaiting();
 }
 
 bool CUIThread::CStopProbe::StopWaiting() {

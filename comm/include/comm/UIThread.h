@@ -76,6 +76,17 @@ private:
     CUIThread& m_owner;
   };
 
+  // The real clock. A wait that a stop may cut short sleeps on the worker's
+  // queue, where the stop arrives, instead of waking every slice to look.
+  class CQueueClock : public CSteadyClock {
+  public:
+    explicit CQueueClock(CUIThread& owner) : m_owner(owner) {}
+    bool WaitOrStop(uint32_t milliseconds, const std::function<bool()>& stopWaiting) override;
+
+  private:
+    CUIThread& m_owner;
+  };
+
   void OnPortOpen(ThreadMessage& msg);
   void OnPortClose(ThreadMessage& msg);
   void OnCommRxChar(ThreadMessage& msg);
@@ -96,7 +107,7 @@ private:
   CComPort m_comm;
   int32_t m_nPort = 1;
   std::string m_devicePath;
-  CSteadyClock m_steadyClock;
+  CQueueClock m_queueClock{*this};
   CPortAdapter m_portAdapter{*this};
   CStopProbe m_stopProbe{*this};
   CUpdateEngine m_update;
