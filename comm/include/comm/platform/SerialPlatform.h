@@ -1,7 +1,8 @@
 // The operating-system side of the serial port: everything CComPort needs
-// from the device driver, behind a handful of plain functions. One source
-// file per platform implements them (SerialPosix.cpp for Linux); CMake picks
-// the file, so no platform test appears inside any function. SerialWin32.cpp
+// from the device driver, behind a handful of plain functions. Source files
+// per platform implement them (SerialPosix.cpp and, for the waiter,
+// SerialWaiterPosix.cpp on Linux); CMake picks the files, so no platform
+// test appears inside any function. SerialWin32.cpp
 // serves Windows: there a PortHandle stands for the device together with the
 // one overlapped read and write it keeps in flight, and CPortWaiter waits for
 // those to complete instead of polling.
