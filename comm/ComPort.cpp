@@ -71,8 +71,7 @@ bool CComPort::OpenPort() {
   ReapMonitor();  // a monitor that missed its grace time still holds the last device
   {
     std::lock_guard lock(m_mtxRx);
-    m_rxQueue.Clear();
-    m_bRxNotified = false;
+    ClearInputLocked();
   }
   {
     std::lock_guard lock(m_mtxTx);
@@ -107,8 +106,7 @@ bool CComPort::SetupPort() {
   // The driver's queues are fixed in size; ours grow as needed. What is left
   // to do is to start with nothing queued in either direction.
   std::scoped_lock lock(m_mtxRx, m_mtxTx);
-  m_rxQueue.Clear();
-  m_bRxNotified = false;
+  ClearInputLocked();
   m_txQueue.Clear();
   m_bTxOverflow = false;
   const bool purged = serial::PurgeDevice(m_hComm, true, true);
@@ -153,8 +151,7 @@ bool CComPort::ReopenAtBaud(uint32_t baud) {
     DropOutput();
     {
       std::lock_guard lock(m_mtxRx);
-      m_rxQueue.Clear();
-      m_bRxNotified = false;
+      ClearInputLocked();
     }
     if (SetupPort() && ApplyLineSettings(baud, 8, serial::NOPARITY, serial::ONESTOPBIT) &&
         (!m_bAutoStartMonitor || StartMonitor()))
@@ -188,8 +185,7 @@ void CComPort::ClosePort() {
   if (closeHere) serial::CloseDevice(h);
   {
     std::lock_guard lock(m_mtxRx);
-    m_rxQueue.Clear();
-    m_bRxNotified = false;
+    ClearInputLocked();
   }
   m_hComm = serial::kNoPort;
 }
@@ -210,6 +206,36 @@ bool CComPort::TakeLineErrors() {
   return flags != 0;
 }
 
+void CComPort::ClearInputLocked() {
+  m_rxQueue.Clear();
+  m_bRxNotified = false;
+  m_nExpectEnd = 0;
+}
+
+void CComPort::ExpectInput(size_t bytes) {
+  if (!IsOpen()) return;
+  // Bits on the line per byte: start, data, parity, stop.
+  const uint32_t bits = 1u + m_dcb.byteSize + (m_dcb.parity != serial::NOPARITY ? 1u : 0u) +
+                        (m_dcb.stopBits == serial::ONESTOPBIT ? 1u : 2u);
+  bool withdrawn = false;
+  {
+    std::lock_guard lock(m_mtxRx);
+    withdrawn = m_nExpectEnd > m_nRxFilled;
+    // Counted from what ReadPort has handed out: the bytes queued here are
+    // part of what is owed.
+    m_nExpectEnd = (bytes == 0 || m_dcb.baud == 0) ? 0 : m_nRxFilled - m_rxQueue.Size() + bytes;
+    m_nExpectByteNs = m_dcb.baud == 0 ? 0 : int64_t{1'000'000'000} * bits / m_dcb.baud;
+    withdrawn = withdrawn && m_nExpectEnd <= m_nRxFilled;
+  }
+  // A monitor asleep on bytes no longer owed goes back to handing on each reply at once.
+  if (withdrawn) m_waiter.Wake();
+}
+
+serial::ExpectedInput CComPort::OwedInputLocked() const {
+  if (m_nExpectEnd <= m_nRxFilled) return {};
+  return {static_cast<size_t>(m_nExpectEnd - m_nRxFilled), m_nExpectByteNs};
+}
+
 bool CComPort::FillInputLocked(serial::PortHandle h, int& err) {
   uint8_t chunk[kReadChunk];
   while (m_rxQueue.Size() < INPUT_QUEUE_SIZE) {
@@ -218,6 +244,7 @@ bool CComPort::FillInputLocked(serial::PortHandle h, int& err) {
     if (got < 0) return false;
     if (got == 0) break;
     m_rxQueue.Append(chunk, static_cast<size_t>(got));
+    m_nRxFilled += static_cast<uint64_t>(got);
     // A short read took all the driver had: asking again would only hear so.
     if (static_cast<size_t>(got) < room) break;
   }
@@ -241,8 +268,7 @@ uint32_t CComPort::ReadPort(void* buffer, uint32_t capacity, uint32_t /*waitMs*/
     // What arrived around a framing, parity or overrun error cannot be
     // trusted: drop all of it, as the caller's protocol expects.
     std::lock_guard lock(m_mtxRx);
-    m_rxQueue.Clear();
-    m_bRxNotified = false;
+    ClearInputLocked();
     serial::PurgeDevice(m_hComm, true, false);
     return 0;
   }
@@ -277,8 +303,7 @@ uint32_t CComPort::InputQueued() {
 void CComPort::DiscardInput() {
   if (!IsOpen()) return;
   std::lock_guard lock(m_mtxRx);
-  m_rxQueue.Clear();
-  m_bRxNotified = false;
+  ClearInputLocked();
   serial::PurgeDevice(m_hComm, true, false);
 }
 

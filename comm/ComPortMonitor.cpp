@@ -100,11 +100,13 @@ int CComPort::MonitorLoop() {
     bool watchInput = false;
     bool watchOutput = false;
     int timeoutMs = -1;
-    if (!lost) WhatToWatch(watchInput, watchOutput, timeoutMs);
+    serial::ExpectedInput expected;
+    if (!lost) WhatToWatch(watchInput, watchOutput, timeoutMs, expected);
     int err = 0;
     // After the device is lost only a wake-up ends the wait: a hung-up
     // device would otherwise report itself ready for ever.
-    const uint32_t ev = m_waiter.Wait(lost ? serial::kNoPort : h, watchInput, watchOutput, err, timeoutMs);
+    const uint32_t ev =
+        m_waiter.Wait(lost ? serial::kNoPort : h, watchInput, watchOutput, err, timeoutMs, expected);
     if (ev & W::kFailed) {
       // Without its wait the monitor can report nothing more: the port is
       // as good as unplugged.
@@ -141,10 +143,11 @@ void CComPort::DeviceLoss::Note(int error) {
   if (!hungUp && error != 0) err = error;
 }
 
-void CComPort::WhatToWatch(bool& input, bool& output, int& timeoutMs) {
+void CComPort::WhatToWatch(bool& input, bool& output, int& timeoutMs, serial::ExpectedInput& expected) {
   {
     std::lock_guard lock(m_mtxRx);
     input = m_rxQueue.Size() < INPUT_QUEUE_SIZE;
+    expected = OwedInputLocked();
   }
   std::lock_guard lock(m_mtxTx);
   output = !m_txQueue.Empty();

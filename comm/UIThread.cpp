@@ -17,7 +17,7 @@ constexpr int kPortLists[] = {ctl::PORT_LIST, ctl::BAUD_LIST, ctl::DATABITS_LIST
 
 CUIThread::CUIThread(UIThreadDeps deps)
     : m_deps(std::move(deps)),
-      m_update(UpdateEngineDeps{m_portAdapter, m_deps.view, m_deps.clock ? *m_deps.clock : m_steadyClock,
+      m_update(UpdateEngineDeps{m_portAdapter, m_deps.view, m_deps.clock ? *m_deps.clock : m_queueClock,
                                 m_deps.files, m_deps.batch, m_deps.observer, m_deps.configDir, &m_stopProbe}) {
   OnMessage(WM_PORT_OPEN, [this](ThreadMessage& m) { OnPortOpen(m); });
   OnMessage(WM_PORT_CLOSE, [this](ThreadMessage& m) { OnPortClose(m); });
@@ -141,6 +141,8 @@ size_t CUIThread::CPortAdapter::OutputQueued() { return m_owner.m_comm.OutputQue
 
 void CUIThread::CPortAdapter::DiscardInput() { m_owner.m_comm.DiscardInput(); }
 
+void CUIThread::CPortAdapter::ExpectStream(size_t bytes) { m_owner.m_comm.ExpectInput(bytes); }
+
 bool CUIThread::CPortAdapter::InputWithin(uint32_t milliseconds) {
   // The monitor announces received bytes with a notification; a stop that
   // comes meanwhile ends the wait as well, so that it is handled at once.
@@ -151,6 +153,13 @@ bool CUIThread::CPortAdapter::InputWithin(uint32_t milliseconds) {
                m.message == WM_UPDATE_STOP;
       },
       milliseconds, true);
+}
+
+bool CUIThread::CQueueClock::WaitOrStop(uint32_t milliseconds, const std::function<bool()>& stopWaiting) {
+  if (stopWaiting()) return false;
+  // Other messages (received bytes, timer ticks) wake the queue's wait but do not end it.
+  m_owner.AwaitQueued([](const ThreadMessage& m) { return m.message == WM_UPDATE_STOP; }, milliseconds, true);
+  return !stopWaiting();
 }
 
 bool CUIThread::CStopProbe::StopWaiting() {

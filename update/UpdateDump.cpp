@@ -59,6 +59,19 @@ bool CUpdateEngine::ReleaseDumpNak() {
   return m_nStage != STAGE_IDLE;
 }
 
+void CUpdateEngine::TellBytesOwed() {
+  // Once the first byte has come (no lone 'Y' pending), the chip sends the
+  // rest of its block unasked; at a boundary our 'X' has asked for the next.
+  size_t owed = 0;
+  if (m_nStage == STAGE_DUMP && m_bDumpOpen && !m_bDumpDone && !m_bDumpNakPending) {
+    const int64_t toBoundary = kTickBytes - m_nDumpCount % kTickBytes;
+    owed = static_cast<size_t>(std::max<int64_t>(0, std::min(toBoundary, m_settings.m_nLength - m_nDumpCount)));
+  }
+  if (owed == m_nBytesOwedTold) return;
+  m_nBytesOwedTold = owed;
+  m_deps.port.ExpectStream(owed);
+}
+
 void CUpdateEngine::StartDumpBlock() {
   m_nDumpBlockStartMs = m_deps.clock.NowMs();
   m_nDumpBlockFirst = m_nDumpCount;

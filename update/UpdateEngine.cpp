@@ -25,6 +25,7 @@ void CUpdateEngine::OnUpdateStart(const UpdateSettings& settings) {
   // What the line holds from before this update (the tail of an earlier
   // session, a chip's chatter while no update ran) answers nothing we sent.
   m_deps.port.DiscardInput();
+  m_nBytesOwedTold = 0;  // the discard has withdrawn it
   m_deps.view.EnableControl(ctl::LINK_BUTTON, false);
   // A dump left open by an earlier update is closed before the state that
   // describes it is cleared.
@@ -58,6 +59,7 @@ void CUpdateEngine::OnUpdateStop() {
   m_bDumpClosing = false;
   m_bRequestPending = false;
   if (m_fileDump) CloseDumpCutShort();
+  TellBytesOwed();
 }
 
 void CUpdateEngine::OnPortLost(const std::string& reason) {
@@ -79,6 +81,7 @@ void CUpdateEngine::EndUpdate(UpdateOutcome outcome) {
   m_bDumpClosing = false;
   m_bRequestPending = false;
   if (m_fileDump) CloseDumpCutShort();
+  TellBytesOwed();
   if (m_deps.observer != nullptr) m_deps.observer->OnUpdateOutcome(outcome);
   m_deps.view.PostWindowMessage(WM_UPDATE_END, 1, 1);
 }
@@ -110,6 +113,7 @@ void CUpdateEngine::OnReceive(const uint8_t* data, size_t length) {
     if (m_nStage == STAGE_WAIT_REQUEST) OnRequestByte(data[i++]);
     else HandleByte(data[i++]);
   }
+  TellBytesOwed();
   SettleAfterQuiet();
 }
 

@@ -184,7 +184,10 @@ void CPortWaiter::Wake() { ::SetEvent(reinterpret_cast<HANDLE>(m_hWake)); }
 
 void CPortWaiter::Reset() { ::ResetEvent(reinterpret_cast<HANDLE>(m_hWake)); }
 
-uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs) {
+// The read in flight already ends once it holds what the line brings in
+// kGatherMs; an expected stream changes nothing here.
+uint32_t CPortWaiter::Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs,
+                           const ExpectedInput& /*expected*/) {
   err = 0;
   const HANDLE wake = reinterpret_cast<HANDLE>(m_hWake);
   const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -25,6 +26,16 @@ protected:
       const size_t n = std::min(piece, bytes.size() - at);
       EXPECT_TRUE(m_pty.Send(bytes.data() + at, n));
       std::this_thread::sleep_for(100us);
+    }
+    return std::chrono::steady_clock::now() - start;
+  }
+
+  // Sends `bytes` as a UART at 115200 baud hands them on: 11 every millisecond.
+  std::chrono::steady_clock::duration AtLineRate(const Bytes& bytes) {
+    const auto start = std::chrono::steady_clock::now();
+    for (size_t at = 0; at < bytes.size(); at += 11) {
+      EXPECT_TRUE(m_pty.Send(bytes.data() + at, std::min<size_t>(11, bytes.size() - at)));
+      std::this_thread::sleep_until(start + (at / 11 + 1) * 1ms);
     }
     return std::chrono::steady_clock::now() - start;
   }
@@ -82,6 +93,43 @@ TEST_F(ComPortBlockTest, LoneBytesAndAStreamAfterThemAllArrive) {
   EXPECT_EQ(Collect(1, blocks), S("X"));
 }
 
+TEST_F(ComPortBlockTest, ExpectedBlockArrivesInFarFewerNotificationsWholeAndInOrder) {
+  ASSERT_TRUE(OpenConfigured());
+  // The owner is owed a whole block: the monitor need not hand on every
+  // gather time's worth, only what has come by the time the block is due.
+  m_port.ExpectInput(3000);
+  const Bytes sent = Pattern(3000, 11);
+  std::chrono::steady_clock::duration took{};
+  std::thread sender([&] { took = AtLineRate(sent); });
+  int blocks = 0;
+  const Bytes got = Collect(sent.size(), blocks);
+  sender.join();
+  EXPECT_EQ(got, sent);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+  // Over 270 ms: 68 gathers' worth, at most 6 of the longer ones.
+  EXPECT_LE(blocks, ms / serial::CPortWaiter::kOwedGatherMs + 6) << "over " << ms << " ms";
+  EXPECT_LE(blocks * 4, ms / serial::CPortWaiter::kGatherMs) << "over " << ms << " ms";
+
+  // Once the block is in, a reply is a lone byte again and is handed on by itself.
+  ASSERT_TRUE(m_pty.Send("X"));
+  EXPECT_EQ(Collect(1, blocks), S("X"));
+  EXPECT_EQ(blocks, 1);
+}
+
+TEST_F(ComPortBlockTest, BytesOwedThatNeverComeHoldNothingUp) {
+  ASSERT_TRUE(OpenConfigured());
+  // A block was asked for, but the far end answers with a lone byte (a
+  // refusal, or a chip that was reset): it still arrives, and so does
+  // everything after it, for as long as the owed bytes are not all in.
+  m_port.ExpectInput(4096);
+  int blocks = 0;
+  for (const char* reply : {"Y", "X", "XX"}) {
+    ASSERT_TRUE(m_pty.Send(reply));
+    EXPECT_EQ(Collect(std::strlen(reply), blocks), S(reply));
+    std::this_thread::sleep_for(60ms);
+  }
+}
+
 TEST_F(ComPortBlockTest, CloseDuringATrickleStopsTheMonitorAndReopens) {
   ASSERT_TRUE(OpenConfigured());
   std::atomic<bool> stop{false};
@@ -94,17 +142,23 @@ TEST_F(ComPortBlockTest, CloseDuringATrickleStopsTheMonitorAndReopens) {
   });
   ASSERT_TRUE(WaitFor(WM_COMM_RXCHAR));
   for (int i = 0; i < 20; ++i) {
-    // A monitor asleep in a gather is woken, not waited out or abandoned.
+    // A monitor asleep in a gather, or on a block it is owed, is woken,
+    // not waited out or abandoned.
     m_port.ClosePort();
     EXPECT_FALSE(m_port.IsOpen());
     ASSERT_TRUE(OpenConfigured()) << "round " << i;
+    if (i % 2 == 0) m_port.ExpectInput(1 << 20);
   }
   stop.store(true);
   sender.join();
 }
 
-TEST_F(ComPortBlockTest, FarEndVanishingMidStreamIsReportedAsAHangUp) {
+// Without and with a block owed, whose bytes the monitor sleeps through.
+class ComPortHangUpTest : public ComPortBlockTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ComPortHangUpTest, FarEndVanishingMidStreamIsReportedAsAHangUp) {
   ASSERT_TRUE(OpenConfigured());
+  if (GetParam()) m_port.ExpectInput(1 << 20);
   // The stream puts the monitor into its sleep through the gather time,
   // where it does not watch the device; the hang-up must still come out.
   const Bytes stream = Pattern(1500, 5);
@@ -121,5 +175,7 @@ TEST_F(ComPortBlockTest, FarEndVanishingMidStreamIsReportedAsAHangUp) {
   ASSERT_TRUE(lost);
   EXPECT_EQ(lost->lParam, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Owed, ComPortHangUpTest, ::testing::Bool());
 
 }  // namespace

@@ -233,6 +233,20 @@ TEST_F(WorkerTest, StopTakesEffectInsideTheLongWaitAndTheLoaderSend) {
     ASSERT_TRUE(pty.Send("X"));
   };
 
+  // Bytes arriving during the 1000 ms wait are no stop: the wait runs its course.
+  runToBootAck();
+  ASSERT_TRUE(waitFor("log:\nSend flash file lenth.", 5s));
+  const auto waitBegan = std::chrono::steady_clock::now();
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_TRUE(pty.Send("?"));
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(pty.Receive(10 + 4, 5s).size(), 14u);  // the chip settings, then the loader's length
+  EXPECT_GE(std::chrono::steady_clock::now() - waitBegan, 950ms);
+  PostThreadMessage(publishedId, WM_UPDATE_STOP, 1, 1);
+  ASSERT_TRUE(waitFor("enable:1017=1", 10s));
+  pty.Receive(1 << 20, 500ms);  // the loader's first piece
+
   runToBootAck();
   ASSERT_TRUE(waitFor("log:\nSend flash file lenth.", 5s));  // the 1000 ms wait begins
   const auto inWait = stopTakes(400ms);

@@ -44,6 +44,10 @@ public:
     quietWaits.push_back(ms);
     return inputWithin ? inputWithin(ms) : false;
   }
+  void ExpectStream(size_t bytes) override {
+    owed.push_back(bytes);
+    owedAfterWrites.push_back(writes.size());
+  }
   PortOpenResult ReopenAtBaud(uint32_t baud) override {
     reopens.push_back(baud);
     trace.Add("reopen:" + std::to_string(baud));
@@ -62,6 +66,8 @@ public:
   int discards = 0;
   std::function<bool(uint32_t)> inputWithin;  // what InputWithin answers; none: quiet
   std::vector<uint32_t> quietWaits;           // the InputWithin calls
+  std::vector<size_t> owed;                   // the ExpectStream calls
+  std::vector<size_t> owedAfterWrites;        // how many writes had gone before each
 };
 
 // A stop on its way: waiting behind the step from the n-th look on (0 the
@@ -278,6 +284,8 @@ protected:
     trace.events.clear();
     port.writes.clear();
     port.quietWaits.clear();
+    port.owed.clear();
+    port.owedAfterWrites.clear();
     view.Clear();
     clock.waits.clear();
     observer.outcomes.clear();

@@ -146,6 +146,13 @@ public:
   uint32_t WritePort(const void* bytes, int32_t count);
   // The number of received bytes ReadPort could take now.
   uint32_t InputQueued();
+  // The far end owes `bytes` more beyond what ReadPort has handed out (a
+  // block it sends without pause, once asked): the monitor may let them
+  // gather until they are due at the line's rate, at most
+  // CPortWaiter::kOwedGatherMs a time, and posts fewer notifications. 0
+  // withdraws it; so do DiscardInput, a close and an open. Only for input
+  // that no reply waits on: anything else still arrives, but late.
+  void ExpectInput(size_t bytes);
   // Drops every received byte not yet read, ours and the driver's.
   void DiscardInput();
   // Bytes written that have not gone out on the line yet: those queued here
@@ -189,7 +196,7 @@ private:
   void MonitorMain();
   // Input is watched while the queue has room, output while bytes wait;
   // timeoutMs: how long queued output may still wait (-1: no limit).
-  void WhatToWatch(bool& input, bool& output, int& timeoutMs);
+  void WhatToWatch(bool& input, bool& output, int& timeoutMs, serial::ExpectedInput& expected);
   // Queued output that overflowed or has not moved in time: the far end is
   // not reading. The queue is dropped and the loss noted.
   void CheckOutputStall(DeviceLoss& loss);
@@ -205,6 +212,10 @@ private:
   bool FillInputLocked(serial::PortHandle h, int& err);
   bool DrainOutputLocked(serial::PortHandle h, int& err);
   void NotifyReceiveIfDue();
+  // Empties the received bytes and forgets the expected stream; m_mtxRx held.
+  void ClearInputLocked();
+  // The expected stream's bytes still to come from the device; m_mtxRx held.
+  serial::ExpectedInput OwedInputLocked() const;
   void DropOutput();
   bool TakeLineErrors();
 
@@ -232,10 +243,15 @@ private:
   bool m_bMonitorDone = true;
   serial::PortHandle m_hOrphanPort = serial::kNoPort;
 
-  // Received bytes; m_bRxNotified: a WM_COMM_RXCHAR is out and ReadPort has not run since.
+  // Received bytes; m_bRxNotified: a WM_COMM_RXCHAR is out and ReadPort has
+  // not run since; m_nRxFilled: bytes ever put into the queue; the expected
+  // stream ends at that count m_nExpectEnd (none when not beyond it).
   std::mutex m_mtxRx;
   CByteQueue m_rxQueue;
   bool m_bRxNotified = false;
+  uint64_t m_nRxFilled = 0;
+  uint64_t m_nExpectEnd = 0;
+  int64_t m_nExpectByteNs = 0;
   // Bytes of WritePort that the driver had no room for yet; when they last
   // moved (or began to wait); whether a write found no room in the queue.
   std::mutex m_mtxTx;

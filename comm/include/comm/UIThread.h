@@ -56,6 +56,7 @@ private:
     size_t OutputQueued() override;
     void DiscardInput() override;
     bool InputWithin(uint32_t milliseconds) override;
+    void ExpectStream(size_t bytes) override;
     PortOpenResult ReopenAtBaud(uint32_t baud) override;
 
   private:
@@ -70,6 +71,17 @@ private:
     explicit CStopProbe(CUIThread& owner) : m_owner(owner) {}
     bool StopWaiting() override;
     bool WindingDown() override;
+
+  private:
+    CUIThread& m_owner;
+  };
+
+  // The real clock. A wait that a stop may cut short sleeps on the worker's
+  // queue, where the stop arrives, instead of waking every slice to look.
+  class CQueueClock : public CSteadyClock {
+  public:
+    explicit CQueueClock(CUIThread& owner) : m_owner(owner) {}
+    bool WaitOrStop(uint32_t milliseconds, const std::function<bool()>& stopWaiting) override;
 
   private:
     CUIThread& m_owner;
@@ -95,7 +107,7 @@ private:
   CComPort m_comm;
   int32_t m_nPort = 1;
   std::string m_devicePath;
-  CSteadyClock m_steadyClock;
+  CQueueClock m_queueClock{*this};
   CPortAdapter m_portAdapter{*this};
   CStopProbe m_stopProbe{*this};
   CUpdateEngine m_update;

@@ -133,6 +133,9 @@ private:
   // bytes follow.
   void HoldDumpNak();
   bool ReleaseDumpNak();
+  // Tells the port what is left of the dump block in flight (nothing while
+  // a reply is awaited), when that has changed.
+  void TellBytesOwed();
   // The time the next block of dump data may take, counted from now.
   void StartDumpBlock();
   // Dump data arriving after its block's time is up did not come from a
@@ -216,6 +219,7 @@ private:
   bool m_bDumpNakPending = false;   // a lone 'Y' opened the dump; the line has not spoken since
   uint64_t m_nDumpBlockStartMs = 0; // when the block of dump data being read was asked for
   int64_t m_nDumpBlockFirst = 0;    // dump count at that moment
+  size_t m_nBytesOwedTold = 0;      // what the port was last told is owed of the block
   bool m_bDumpClosing = false;      // the closing 'X' came; the line must now stay quiet
   uint64_t m_nDumpClosedAtMs = 0;
 

@@ -32,6 +32,10 @@ public:
     (void)milliseconds;
     return false;
   }
+  // The chip owes `bytes` more that it sends without pause (the rest of a
+  // dump block): the port may let them gather before it hands them on. 0
+  // when nothing is owed, and whenever the engine waits for a reply.
+  virtual void ExpectStream(size_t bytes) { (void)bytes; }
   // Closes the port and opens it again, on the port number of the last open
   // request, at `baud` with 8 data bits, no parity and one stop bit.
   virtual PortOpenResult ReopenAtBaud(uint32_t baud) = 0;

@@ -1,7 +1,8 @@
 // The operating-system side of the serial port: everything CComPort needs
-// from the device driver, behind a handful of plain functions. One source
-// file per platform implements them (SerialPosix.cpp for Linux); CMake picks
-// the file, so no platform test appears inside any function. SerialWin32.cpp
+// from the device driver, behind a handful of plain functions. Source files
+// per platform implement them (SerialPosix.cpp and, for the waiter,
+// SerialWaiterPosix.cpp on Linux); CMake picks the files, so no platform
+// test appears inside any function. SerialWin32.cpp
 // serves Windows: there a PortHandle stands for the device together with the
 // one overlapped read and write it keeps in flight, and CPortWaiter waits for
 // those to complete instead of polling.
@@ -89,6 +90,13 @@ bool OutputPending(PortHandle h, size_t& bytes);
 bool GetErrorCounts(PortHandle h, LineErrorCounts& out);
 bool GetModemStatus(PortHandle h, uint32_t& msFlags);
 
+// A stream of input the port's owner knows is on its way: `bytes` more to
+// come from the device, one every `byteNs` nanoseconds on the line.
+struct ExpectedInput {
+  size_t bytes = 0;
+  int64_t byteNs = 0;
+};
+
 // Puts one thread to sleep until the device has something to say or another
 // thread calls Wake(). Lives as long as its owner; serves any number of opens.
 class CPortWaiter {
@@ -119,12 +127,25 @@ public:
   // wait lets more gather for at most kGatherMs (ending sooner when the line
   // goes quiet or Wake() is called) before it says kReadable. On Windows the
   // driver's read-interval time-out does the same inside the read in flight.
-  uint32_t Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs = -1);
+  //
+  // `expected` tells of a stream the owner knows is on its way (a block the
+  // far end sends without pause once asked): while bytes of it are owed,
+  // the wait sleeps until they are due at the line's rate, for at most
+  // kOwedGatherMs a time, and is cut short only by Wake() or a hang-up.
+  // Bytes that stop coming end the sleep as soon as it sees so. Windows
+  // keeps to the read in flight and does not use it.
+  uint32_t Wait(PortHandle h, bool watchInput, bool watchOutput, int& err, int timeoutMs = -1,
+                const ExpectedInput& expected = {});
 
   // The longest input is held back to gather, in milliseconds.
   static constexpr int kGatherMs = 4;
+  // The longest input of an expected stream is held back, in milliseconds.
+  static constexpr int kOwedGatherMs = 50;
 
 private:
+  // Wait while bytes of an expected stream are owed (POSIX).
+  uint32_t WaitOwed(PortHandle h, int& err, const ExpectedInput& expected);
+
   intptr_t m_hWake;
   // Input kept coming during the last gather: the next wait sleeps through
   // the gather time first instead of waking on the next byte.
