@@ -60,20 +60,20 @@ Figures Measure() {
 struct Kind {
   const char* name;
   std::vector<std::string> faults;  // empty: the long-running simulator
-  CliCommand command;
+  JobCommand command;
   bool verify;  // program: read back (false: --no-verify)
   int expected;
 };
 
 const std::vector<Kind> kCycle = {
-    {"program+verify", {}, CliCommand::Program, true, EXIT_DONE},
-    {"dump", {}, CliCommand::Dump, false, EXIT_DONE},
-    {"program, 3 NAKs", {"--nak", "data:3"}, CliCommand::Program, false, EXIT_DONE},
-    {"dump", {}, CliCommand::Dump, false, EXIT_DONE},
-    {"program+verify", {}, CliCommand::Program, true, EXIT_DONE},
-    {"dump, device vanishes", {"--vanish", "dump:5000"}, CliCommand::Dump, false, EXIT_FAILED},
-    {"dump, 10 NAKs", {"--nak", "control:10"}, CliCommand::Dump, false, EXIT_FAILED},
-    {"dump", {}, CliCommand::Dump, false, EXIT_DONE},
+    {"program+verify", {}, JobCommand::Program, true, EXIT_DONE},
+    {"dump", {}, JobCommand::Dump, false, EXIT_DONE},
+    {"program, 3 NAKs", {"--nak", "data:3"}, JobCommand::Program, false, EXIT_DONE},
+    {"dump", {}, JobCommand::Dump, false, EXIT_DONE},
+    {"program+verify", {}, JobCommand::Program, true, EXIT_DONE},
+    {"dump, device vanishes", {"--vanish", "dump:5000"}, JobCommand::Dump, false, EXIT_FAILED},
+    {"dump, 10 NAKs", {"--nak", "control:10"}, JobCommand::Dump, false, EXIT_FAILED},
+    {"dump", {}, JobCommand::Dump, false, EXIT_DONE},
 };
 
 class CSoak {
@@ -161,7 +161,7 @@ private:
     const int status = RunCliSession(o);
     bool ok = status == kind.expected;
     // A dump of the main simulator reads back the image programmed before.
-    if (ok && kind.faults.empty() && kind.command == CliCommand::Dump) {
+    if (ok && kind.faults.empty() && kind.command == JobCommand::Dump) {
       const std::string back = TempDir::Read(o.dumpFile);
       ok = back == std::string(m_image.begin(), m_image.end());
     }

@@ -1,7 +1,9 @@
 #include "cli/CliArgs.h"
 
 #include "cli/CliBoards.h"
-#include "cli/CliReport.h"
+#include "prod/BoardNames.h"
+#include "prod/BoardStatus.h"
+#include "app/PortText.h"
 #include "app/DumpApp.h"
 
 #include <CLI/CLI.hpp>
@@ -51,7 +53,8 @@ void AddOptions(CLI::App& app, CliOptions& o) {
 }
 
 // The subcommands, each with the command it stands for.
-std::vector<std::pair<CLI::App*, CliCommand>> AddCommands(CLI::App& app, CliOptions& o) {
+// `ports` stands for no job: nothing in its place.
+std::vector<std::pair<CLI::App*, std::optional<JobCommand>>> AddCommands(CLI::App& app, CliOptions& o) {
   auto* program = app.add_subcommand("program", "send IMAGE, erase and program it at BASE");
   program->add_option("BASE", o.base, "flash address")->required();
   program->add_option("IMAGE", o.image, "application image")->required();
@@ -73,11 +76,11 @@ std::vector<std::pair<CLI::App*, CliCommand>> AddCommands(CLI::App& app, CliOpti
   auto* batch = app.add_subcommand("batch", "run the Bat list of cfg.ini");
   auto* ports = app.add_subcommand("ports", "list this machine's serial ports");
   for (auto* sub : app.get_subcommands({})) sub->fallthrough();
-  return {{program, CliCommand::Program},
-          {erase, CliCommand::Erase},
-          {dump, CliCommand::Dump},
-          {batch, CliCommand::Batch},
-          {ports, CliCommand::Ports}};
+  return {{program, JobCommand::Program},
+          {erase, JobCommand::Erase},
+          {dump, JobCommand::Dump},
+          {batch, JobCommand::Batch},
+          {ports, std::nullopt}};
 }
 
 // The -p values split at their commas. An empty entry is refused, never
@@ -88,7 +91,7 @@ std::optional<int> SplitPortOptions(CliOptions& o, std::ostream& err) {
   std::vector<BoardPort> boards;
   if (auto why = SplitPorts(o.ports, boards)) {
     err << "tqupdate: -p: " << *why << "\n";
-    return ExitStatus(RefusedRun(CliRefusal::BadOption));
+    return ExitStatus(RefusedRun(RunRefusal::BadOption));
   }
   o.ports.clear();
   for (const auto& b : boards) o.ports.push_back(b.port);
@@ -104,7 +107,7 @@ std::optional<int> RefuseEmptyValues(const CLI::App& app, std::ostream& err) {
     for (const std::string& value : option->results())
       if (value.empty()) {
         err << "tqupdate: " << option->get_name() << ": an empty value\n";
-        return ExitStatus(RefusedRun(CliRefusal::BadOption));
+        return ExitStatus(RefusedRun(RunRefusal::BadOption));
       }
   }
   return std::nullopt;
@@ -149,10 +152,13 @@ std::optional<int> ParseCliArguments(int argc, const char* const* argv, CliOptio
     return app.exit(e, out, err);
   } catch (const CLI::ParseError& e) {
     app.exit(e, out, err);
-    return ExitStatus(RefusedRun(CliRefusal::BadOption));
+    return ExitStatus(RefusedRun(RunRefusal::BadOption));
   }
   for (const auto& [sub, command] : commands)
-    if (sub->parsed()) o.command = command;
+    if (sub->parsed()) {
+      o.listPorts = !command;
+      if (command) o.command = *command;
+    }
   if (auto status = SplitPortOptions(o, err)) return status;
   return RefuseEmptyValues(app, err);
 }

@@ -1,5 +1,5 @@
 #include "cli/CliBoardConsole.h"
-#include "cli/CliJsonReport.h"
+#include "prod/Report.h"
 #include "cli/CliOutput.h"
 
 #include <algorithm>

@@ -1,104 +1,18 @@
-// A run over several ports, or a station: checks made once for all boards,
-// one thread per port, the display ticking on the main thread, then the
-// summary table and the exit status.
+// A run over several ports, or a station, on the command line: the
+// production library runs the boards, the display ticks on the main thread
+// meanwhile, Ctrl-C stops every board; then the summary table and the exit status.
 #include "cli/CliBoards.h"
 
-#include "cli/CliBoardRun.h"
+#include "cli/CliBoardConsole.h"
 #include "cli/CliOutput.h"
-#include "cli/CliPlan.h"
-#include "app/HeadlessWindow.h"
-#include "core/Config.h"
+#include "cli/CliSignals.h"
+#include "prod/Production.h"
 #include "core/ConfigLocation.h"
-#include "core/platform/HostFiles.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <set>
-#include <thread>
+#include <cstdio>
 
 namespace {
-
-const char* CommandName(CliCommand c) {
-  switch (c) {
-    case CliCommand::Program: return "program";
-    case CliCommand::Erase: return "erase";
-    case CliCommand::Dump: return "dump";
-    case CliCommand::Batch: return "batch";
-    case CliCommand::Ports: break;
-  }
-  return "ports";
-}
-
-// The view of the plan made once before the boards start: it shows nothing.
-class CPlanView final : public CHeadlessView {
-public:
-  using CHeadlessView::CHeadlessView;
-  void AppendLogLine(const std::string&) override {}
-  void AppendConsoleChar(char) override {}
-  void ShowMessageBox(const std::string&, const std::string&) override {}
-};
-
-struct Refused {
-  CliRefusal reason;
-  std::string text;
-};
-
-// The checks that hold for every board, made once: ports, file names,
-// configuration, log and report files, and the plan of the first board.
-std::optional<Refused> CheckRun(const CliOptions& o, const std::vector<BoardPort>& ports, const std::string& configDir) {
-  if (o.command == CliCommand::Dump)
-    if (auto why = CheckDumpPattern(o.dumpFile, ports.size(), o.loop)) return Refused{CliRefusal::BadOption, *why};
-  const CConfigFile config = CConfigFile::InFolder(configDir);
-  if (!host::IsRegularFile(config.Path()))
-    return Refused{CliRefusal::NoConfiguration, "no configuration file " + config.Path()};
-  CliOptions first = o;
-  first.port = ports.front().port;
-  if (o.command == CliCommand::Dump) first.dumpFile = ExpandFileName(o.dumpFile, ports.front().name, 1);
-  CDumpApp app;
-  app.SetConfigDir(configDir);
-  CSettingsModel model(config);
-  model.Load();
-  CHeadlessWindow window;
-  CPlanView view(window.Id());
-  CDlgLogic logic(app, model, view, window);
-  CliPlan plan;
-  if (auto refusal = MakePlan(first, model, logic, app, plan)) return Refused{refusal->reason, refusal->text};
-  return std::nullopt;
-}
-
-void ImageFacts(const CliOptions& o, BoardsContext& ctx) {
-  if (o.command != CliCommand::Program) return;
-  std::string why;
-  if (auto sha = Sha256OfFile(o.image, why)) ctx.imageSha256 = *sha;
-  if (uint64_t size = 0; host::RecordedSize(o.image, size)) ctx.imageSize = size;
-}
-
-// Runs `body(i)` for every port on a thread of its own; the display ticks
-// on this thread meanwhile.
-template <typename Body>
-void OnEveryPort(size_t count, CBoardConsole& console, Body body) {
-  std::atomic<size_t> running{count};
-  std::mutex mutex;
-  std::condition_variable cv;
-  std::vector<std::thread> threads;
-  for (size_t i = 0; i < count; ++i)
-    threads.emplace_back([&, i] {
-      body(i);
-      std::lock_guard lock(mutex);
-      --running;
-      cv.notify_all();
-    });
-  std::unique_lock lock(mutex);
-  while (running.load() > 0) {
-    cv.wait_for(lock, std::chrono::milliseconds(200));
-    lock.unlock();
-    console.Tick();
-    lock.lock();
-  }
-  lock.unlock();
-  for (auto& t : threads) t.join();
-}
 
 std::string Row(const std::string& a, const std::string& b, const std::string& c, const std::string& d,
                 const std::string& e, size_t nameWidth) {
@@ -114,41 +28,36 @@ size_t NameWidth(const std::vector<BoardPort>& ports) {
   return w;
 }
 
-int RunAllOnce(const BoardsContext& ctx, const std::vector<BoardPort>& ports) {
-  std::vector<BoardRunSummary> results(ports.size());
-  OnEveryPort(ports.size(), ctx.console, [&](size_t i) {
-    ctx.console.SetStatus(i, "running", "");
-    results[i] = RunOneBoard(ctx, ports[i], i, 1, false);
-    ctx.console.SetStatus(i, results[i].result, "");
-  });
-  ctx.console.Close();
+void PrintResults(CBoardConsole& console, const std::vector<BoardPort>& ports,
+                  const std::vector<BoardRunSummary>& results) {
   const size_t w = NameWidth(ports);
-  ctx.console.PrintLine(Row("port", "result", "bytes", "seconds", "verify", w));
-  std::vector<CliExit> statuses;
+  console.PrintLine(Row("port", "result", "bytes", "seconds", "verify", w));
   for (size_t i = 0; i < ports.size(); ++i) {
     char secs[32];
     std::snprintf(secs, sizeof secs, "%.2f", results[i].seconds);
-    ctx.console.PrintLine(
+    console.PrintLine(
         Row(ports[i].name, results[i].result, std::to_string(results[i].bytes), secs, results[i].verify, w));
-    statuses.push_back(results[i].status);
   }
-  return BoardsExitStatus(statuses, ctx.signals.Interrupted());
 }
 
-int RunAllStations(const BoardsContext& ctx, const std::vector<BoardPort>& ports) {
-  std::vector<StationCounts> counts(ports.size());
-  OnEveryPort(ports.size(), ctx.console, [&](size_t i) { counts[i] = RunStation(ctx, ports[i], i); });
-  ctx.console.Close();
+void PrintCounts(CBoardConsole& console, const std::vector<BoardPort>& ports, const std::vector<StationCounts>& counts) {
   const size_t w = NameWidth(ports);
-  ctx.console.PrintLine(Row("port", "last", "passed", "failed", "", w));
-  std::vector<CliExit> statuses;
+  console.PrintLine(Row("port", "last", "passed", "failed", "", w));
   for (size_t i = 0; i < ports.size(); ++i) {
     const auto& c = counts[i];
-    ctx.console.PrintLine(Row(ports[i].name, c.last.result.empty() ? "-" : c.last.result, std::to_string(c.passed),
-                              std::to_string(c.failed), "", w));
-    statuses.push_back(c.last.refused || c.last.recordLost ? c.last.status : EXIT_DONE);
+    console.PrintLine(Row(ports[i].name, c.last.result.empty() ? "-" : c.last.result, std::to_string(c.passed),
+                          std::to_string(c.failed), "", w));
   }
-  return BoardsExitStatus(statuses, ctx.signals.Interrupted());
+}
+
+ProductionSetUp SetUpOf(const CliOptions& o, std::vector<BoardPort> ports, std::string configDir) {
+  ProductionSetUp s;
+  s.job = o;
+  s.configDir = std::move(configDir);
+  s.boards = std::move(ports);
+  s.station = o.loop;
+  s.reportFile = o.reportFile;
+  return s;
 }
 
 }  // namespace
@@ -161,27 +70,31 @@ int RunBoards(const CliOptions& o) {
   std::vector<BoardPort> ports;
   const bool prefixed = o.ports.size() > 1 || o.loop;
   CBoardConsole early({}, CBoardConsole::Mode{o.quiet, false, false});
-  auto refuse = [&](CliRefusal reason, const std::string& text) {
-    early.Message(CBoardConsole::kNoBoard, text);
+  auto refuse = [&](RunRefusal reason, const std::string& text) {
+    early.Message(IBoardsDisplay::kNoBoard, text);
     return static_cast<int>(ExitStatus(RefusedRun(reason)));
   };
-  if (o.ports.empty()) return refuse(CliRefusal::BadOption, "--loop and --report need the ports given with -p");
-  if (auto why = SplitPorts(o.ports, ports)) return refuse(CliRefusal::BadOption, *why);
+  if (o.ports.empty()) return refuse(RunRefusal::BadOption, "--loop and --report need the ports given with -p");
+  if (auto why = SplitPorts(o.ports, ports)) return refuse(RunRefusal::BadOption, *why);
   const ConfigLocation where = LocateConfigForProcess(o.configDir);
-  if (!where.problem.empty()) early.Message(CBoardConsole::kNoBoard, "configuration: " + where.problem);
-  if (auto refusal = CheckRun(o, ports, where.dir)) return refuse(refusal->reason, refusal->text);
+  if (!where.problem.empty()) early.Message(IBoardsDisplay::kNoBoard, "configuration: " + where.problem);
 
   std::vector<std::string> names;
   for (const auto& p : ports) names.push_back(p.name);
   CBoardConsole console(names, CBoardConsole::Mode{o.quiet, StderrIsTerminal(), prefixed});
+  CProduction production(SetUpOf(o, ports, where.dir), console);
+  if (auto refusal = production.Check()) return refuse(refusal->reason, refusal->text);
   std::string why;
   if (!o.logFile.empty() && !console.OpenLogFile(o.logFile, why))
-    return refuse(CliRefusal::LogFileUnusable, "cannot open the log file " + o.logFile + ": " + why);
-  CRecordFile report;
-  if (!o.reportFile.empty() && !report.Open(o.reportFile, why))
-    return refuse(CliRefusal::BadOption, "cannot append to the report " + o.reportFile + ": " + why);
-  BoardsContext ctx{o, where.dir, console, signals, o.reportFile.empty() ? nullptr : &report, CommandName(o.command),
-                    std::nullopt, {}};
-  ImageFacts(o, ctx);
-  return o.loop ? RunAllStations(ctx, ports) : RunAllOnce(ctx, ports);
+    return refuse(RunRefusal::LogFileUnusable, "cannot open the log file " + o.logFile + ": " + why);
+  CSignalListener stopOnSignal(signals, [&production] { production.StopAll(); });
+  if (signals.Interrupted()) production.StopAll();  // came before the listener
+  if (!production.Start()) return ExitStatus(RefusedRun(production.Refusal()->reason));
+  while (!production.WaitFor(std::chrono::milliseconds(200))) console.Tick();
+  console.Close();
+  if (o.loop)
+    PrintCounts(console, ports, production.Counts());
+  else
+    PrintResults(console, ports, production.Results());
+  return production.ExitStatus();
 }

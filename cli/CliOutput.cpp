@@ -1,4 +1,5 @@
 #include "cli/CliOutput.h"
+#include "prod/Report.h"
 #include "core/platform/HostFiles.h"
 
 #include <algorithm>

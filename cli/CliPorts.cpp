@@ -1,4 +1,5 @@
-#include "cli/CliReport.h"
+#include "prod/BoardStatus.h"
+#include "app/PortText.h"
 #include "cli/CliSession.h"
 #include "comm/ComPort.h"
 #include "comm/SerialPorts.h"

@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   CliOptions o;
   if (auto status = ParseCliArguments(argc, argv, o, std::cout, std::cerr)) return *status;
   IgnoreBrokenPipe();
-  if (o.command == CliCommand::Ports) return RunPortsCommand();
+  if (o.listPorts) return RunPortsCommand();
   if (WantsBoardRunner(o)) return RunBoards(o);
   if (!o.ports.empty()) o.port = o.ports.front();
   return RunCliSession(o);

@@ -15,8 +15,9 @@ case ${1:-build} in
   build)
     # The window needs Qt 6 and a font that also has Chinese glyphs (the
     # About box's OK button); the installed tree gets manual pages from
-    # help2man; OpenSSL's libcrypto gives the report's SHA-256.
-    packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev libssl-dev qt6-base-dev
+    # help2man; OpenSSL's libcrypto gives the report's SHA-256 and
+    # nlohmann-json writes its records.
+    packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev libssl-dev nlohmann-json3-dev qt6-base-dev
       help2man desktop-file-utils fonts-dejavu-core fonts-wqy-microhei) ;;
   test)
     # clang-14 with its sanitizer runtimes and libFuzzer builds the fuzz

@@ -2,9 +2,10 @@
 # Prepares what the Windows cross build needs in build-win/deps, once:
 #  - GoogleTest and GoogleMock built by the mingw-w64 compiler from Debian's
 #    sources (/usr/src/googletest), installed into the prefix;
-#  - CLI11 (header only) copied from libcli11-dev together with its CMake
-#    package file, so that the cross build never adds /usr/include, where the
-#    Linux C library's headers live, to its search path.
+#  - CLI11 and nlohmann-json (header only) copied from libcli11-dev and
+#    nlohmann-json3-dev together with their CMake package files, so that the
+#    cross build never adds /usr/include, where the Linux C library's headers
+#    live, to its search path.
 # Usage: scripts/windows-deps.sh [BUILD_FOLDER]   (default build-win)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,4 +30,12 @@ if [ ! -f "$deps/share/cmake/CLI11/CLI11Config.cmake" ]; then
   cp -r /usr/include/CLI "$deps/include/"
   # The package file finds its headers relative to itself: ../../../include.
   cp -r /usr/share/cmake/CLI11 "$deps/share/cmake/"
+fi
+
+if [ ! -f "$deps/share/cmake/nlohmann_json/nlohmann_jsonConfig.cmake" ]; then
+  echo "== nlohmann-json headers into $deps"
+  mkdir -p "$deps/include" "$deps/share/cmake"
+  cp -r /usr/include/nlohmann "$deps/include/"
+  # The package file finds its headers relative to itself: ../../../include.
+  cp -r /usr/share/cmake/nlohmann_json "$deps/share/cmake/"
 fi

@@ -1,8 +1,8 @@
 // The rules of a run over several ports, the JSON record, the progress
 // figures and the order of lines around a progress bar.
 #include "cli/CliBoardConsole.h"
-#include "cli/CliBoards.h"
-#include "cli/CliJsonReport.h"
+#include "prod/BoardNames.h"
+#include "prod/Report.h"
 #include "app/ProgressMeter.h"
 #include "tests/support/Json.h"
 #include "tests/support/TempDir.h"
@@ -46,10 +46,6 @@ TEST(BoardPorts, ExitStatusIsTheFirstFailureInPortOrder) {
 }
 
 TEST(BoardRecord, OneWholeJsonObjectPerLine) {
-  EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
-  EXPECT_EQ(JsonString("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
-  EXPECT_EQ(JsonString("bad \xff byte"), "\"bad \\ufffd byte\"");
-
   BoardRecord r;
   r.port = "/dev/pts/3";
   r.name = "pts-3";
@@ -58,7 +54,8 @@ TEST(BoardRecord, OneWholeJsonObjectPerLine) {
   r.facts.outcome = UpdateOutcome::Completed;
   r.facts.verify = VerifyResult::Differs;
   r.verifyOffset = 0x123;
-  r.logTail = {"verify failed: \"x\""};
+  // Quotes, backslashes, control bytes, UTF-8 and a byte that is no UTF-8.
+  r.logTail = {"verify failed: \"x\"", "a\"b\\c\n\x01", "caf\xc3\xa9", "bad \xff byte"};
   const std::string line = RecordLine(r);
   ASSERT_EQ(line.back(), '\n');
   EXPECT_EQ(line.find('\n'), line.size() - 1);
@@ -72,6 +69,9 @@ TEST(BoardRecord, OneWholeJsonObjectPerLine) {
   EXPECT_EQ(parsed->at("base").text, "131072");
   EXPECT_EQ(parsed->at("length").text, "null");
   EXPECT_EQ(parsed->at("log_tail").items.at(0).text, "verify failed: \"x\"");
+  EXPECT_EQ(parsed->at("log_tail").items.at(1).text, "a\"b\\c\n\x01");
+  EXPECT_EQ(parsed->at("log_tail").items.at(2).text, "caf\xc3\xa9");
+  EXPECT_EQ(parsed->at("log_tail").items.at(3).text, "bad \xef\xbf\xbd byte");
   EXPECT_EQ(Iso8601Utc(std::chrono::system_clock::time_point(std::chrono::milliseconds(1700000000123))),
             "2023-11-14T22:13:20.123Z");
 }

@@ -1,7 +1,7 @@
 // dump --verify without a chip: the reads are handed to the check as the
 // update would write them, some with bytes changed on the way.
-#include "cli/CliDumpCheck.h"
-#include "cli/CliPlan.h"
+#include "prod/DumpCheck.h"
+#include "prod/BoardPlan.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +47,7 @@ protected:
 
   TempDir dir;
   CPosixFileAccess system;
-  CCliFileAccess files{system};
+  CBoardFileAccess files{system};
   const std::string part = dir.File("d.bin.part");
   std::vector<uint8_t> flash;
   std::unique_ptr<CDumpReadCheck> check;
@@ -139,7 +139,7 @@ TEST(DumpRecord, ReadsWhatItWritesAndNothingElse) {
 TEST(ContinuedDump, GoesOnOnlyAfterTheHeldBytesAreConfirmed) {
   TempDir dir;
   CPosixFileAccess system;
-  CCliFileAccess files(system);
+  CBoardFileAccess files(system);
   const std::string part = dir.Write("d.part", "AAAABBBBCC");  // two whole blocks of 4, and a piece
   files.AddWorkingFile(part, WorkingFilePlan{DumpRecord{0, 12, "then"}, 4, 8});
   std::string error;

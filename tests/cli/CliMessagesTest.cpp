@@ -1,6 +1,7 @@
 // What tqupdate says when it cannot go on: why the port did not open, which
 // paths are no files to read or write, and the time-out as it was given.
-#include "cli/CliReport.h"
+#include "prod/BoardStatus.h"
+#include "app/PortText.h"
 #include "cli/CliSession.h"
 #include "tests/cli/CliFixture.h"
 

@@ -10,10 +10,10 @@ namespace {
 // The syntax itself is ParseDecOrHex32's (tests/core/NumbersTest.cpp): a
 // leading 0 stays decimal, "0x" needs digits, nothing past 32 bits.
 TEST(CliNumbers, DecimalOrHexadecimalThirtyTwoBits) {
-  EXPECT_EQ(ParseCliNumber("4096"), 4096u);
-  EXPECT_EQ(ParseCliNumber("010"), 10u);
-  EXPECT_EQ(ParseCliNumber("0XfFfFfFfF"), 0xFFFFFFFFu);
-  for (const char* bad : {"", "0x", "0x100000000", " 7"}) EXPECT_FALSE(ParseCliNumber(bad)) << bad;
+  EXPECT_EQ(ParseNumberOperand("4096"), 4096u);
+  EXPECT_EQ(ParseNumberOperand("010"), 10u);
+  EXPECT_EQ(ParseNumberOperand("0XfFfFfFfF"), 0xFFFFFFFFu);
+  for (const char* bad : {"", "0x", "0x100000000", " 7"}) EXPECT_FALSE(ParseNumberOperand(bad)) << bad;
 }
 
 TEST(CliNumbers, ListChoiceByTextOrPosition) {

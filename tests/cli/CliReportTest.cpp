@@ -3,8 +3,9 @@
 // that read-back goes to, and the refusals of the plan.
 #include "app/HeadlessWindow.h"
 #include "app/ReadBack.h"
-#include "cli/CliPlan.h"
-#include "cli/CliReport.h"
+#include "prod/BoardPlan.h"
+#include "prod/BoardStatus.h"
+#include "app/PortText.h"
 #include "comm/FileAccess.h"
 #include "tests/support/TempDir.h"
 
@@ -14,27 +15,27 @@
 
 namespace {
 
-CliFacts Stopped(CliStop s) { return CliFacts{{}, s, {}, {}, {}}; }
-CliFacts Ended(UpdateOutcome o, std::optional<VerifyResult> v = {}) { return CliFacts{{}, {}, {}, o, v}; }
+RunFacts Stopped(RunStop s) { return RunFacts{{}, s, {}, {}, {}}; }
+RunFacts Ended(UpdateOutcome o, std::optional<VerifyResult> v = {}) { return RunFacts{{}, {}, {}, o, v}; }
 
 TEST(CliExitStatus, EveryEndingHasItsStatus) {
   // Usage and configuration problems are 2; files that cannot be used are 1.
-  for (auto r : {CliRefusal::LogFileUnusable, CliRefusal::NoConfiguration, CliRefusal::BadOption,
-                 CliRefusal::NoBaudRate, CliRefusal::NoListEntry, CliRefusal::BadBatchList, CliRefusal::LinkRefused,
-                 CliRefusal::ImageTooLarge})
+  for (auto r : {RunRefusal::LogFileUnusable, RunRefusal::NoConfiguration, RunRefusal::BadOption,
+                 RunRefusal::NoBaudRate, RunRefusal::NoListEntry, RunRefusal::BadBatchList, RunRefusal::LinkRefused,
+                 RunRefusal::ImageTooLarge})
     EXPECT_EQ(ExitStatus(RefusedRun(r)), EXIT_USAGE) << static_cast<int>(r);
-  EXPECT_EQ(ExitStatus(RefusedRun(CliRefusal::ImageUnreadable)), EXIT_FAILED);
-  EXPECT_EQ(ExitStatus(RefusedRun(CliRefusal::DumpUnwritable)), EXIT_FAILED);
+  EXPECT_EQ(ExitStatus(RefusedRun(RunRefusal::ImageUnreadable)), EXIT_FAILED);
+  EXPECT_EQ(ExitStatus(RefusedRun(RunRefusal::DumpUnwritable)), EXIT_FAILED);
 
-  EXPECT_EQ(ExitStatus(Stopped(CliStop::NoWorker)), EXIT_FAILED);
-  EXPECT_EQ(ExitStatus(Stopped(CliStop::Interrupted)), EXIT_INTERRUPTED);
-  EXPECT_EQ(ExitStatus(Stopped(CliStop::PortLost)), EXIT_FAILED);
-  EXPECT_EQ(ExitStatus(Stopped(CliStop::ChipSilent)), EXIT_SILENT);
+  EXPECT_EQ(ExitStatus(Stopped(RunStop::NoWorker)), EXIT_FAILED);
+  EXPECT_EQ(ExitStatus(Stopped(RunStop::Interrupted)), EXIT_INTERRUPTED);
+  EXPECT_EQ(ExitStatus(Stopped(RunStop::PortLost)), EXIT_FAILED);
+  EXPECT_EQ(ExitStatus(Stopped(RunStop::ChipSilent)), EXIT_SILENT);
 
   for (auto p : {PortOpenResult::BadPortNumber, PortOpenResult::NoDevice, PortOpenResult::Busy,
                  PortOpenResult::PermissionDenied, PortOpenResult::NotSerial, PortOpenResult::SetupFailed,
                  PortOpenResult::OtherError})
-    EXPECT_EQ(ExitStatus(CliFacts{{}, {}, p, {}, {}}), EXIT_NO_PORT) << static_cast<int>(p);
+    EXPECT_EQ(ExitStatus(RunFacts{{}, {}, p, {}, {}}), EXIT_NO_PORT) << static_cast<int>(p);
 
   EXPECT_EQ(ExitStatus(Ended(UpdateOutcome::Completed)), EXIT_DONE);
   for (auto o : {UpdateOutcome::RetryFailed, UpdateOutcome::AckTimeout, UpdateOutcome::FileError,
@@ -45,14 +46,14 @@ TEST(CliExitStatus, EveryEndingHasItsStatus) {
     EXPECT_EQ(ExitStatus(Ended(UpdateOutcome::Completed, v)), EXIT_FAILED) << static_cast<int>(v);
 
   // A run that recorded nothing did not complete.
-  EXPECT_EQ(ExitStatus(CliFacts{}), EXIT_FAILED);
+  EXPECT_EQ(ExitStatus(RunFacts{}), EXIT_FAILED);
 }
 
 TEST(CliExitStatus, EarlierFactsCountFirst) {
   // A stop from outside wins over an outcome that came in while stopping.
-  EXPECT_EQ(ExitStatus(CliFacts{{}, CliStop::Interrupted, {}, UpdateOutcome::Completed, {}}), EXIT_INTERRUPTED);
-  EXPECT_EQ(ExitStatus(CliFacts{{}, {}, PortOpenResult::Busy, UpdateOutcome::Completed, {}}), EXIT_NO_PORT);
-  EXPECT_EQ(ExitStatus(CliFacts{CliRefusal::BadOption, CliStop::ChipSilent, {}, {}, {}}), EXIT_USAGE);
+  EXPECT_EQ(ExitStatus(RunFacts{{}, RunStop::Interrupted, {}, UpdateOutcome::Completed, {}}), EXIT_INTERRUPTED);
+  EXPECT_EQ(ExitStatus(RunFacts{{}, {}, PortOpenResult::Busy, UpdateOutcome::Completed, {}}), EXIT_NO_PORT);
+  EXPECT_EQ(ExitStatus(RunFacts{RunRefusal::BadOption, RunStop::ChipSilent, {}, {}, {}}), EXIT_USAGE);
 }
 
 TEST(CliVerify, ComparisonFindsTheFirstDifferenceOrTheShortfall) {
@@ -139,22 +140,22 @@ protected:
     dir.Write("cfg.ini", kLists + "[Setting]\nBaudRate=0\n");
     model.Load();
   }
-  std::optional<PlanRefusal> Plan(CliOptions o) { return MakePlan(o, model, logic, app, plan); }
-  std::optional<CliRefusal> Refusal(CliOptions o) {
+  std::optional<PlanRefusal> Plan(JobOptions o) { return MakePlan(o, model, logic, app, plan); }
+  std::optional<RunRefusal> Refusal(JobOptions o) {
     auto r = Plan(std::move(o));
-    return r ? std::optional<CliRefusal>(r->reason) : std::nullopt;
+    return r ? std::optional<RunRefusal>(r->reason) : std::nullopt;
   }
-  static CliOptions Program(std::string image, bool verify = false) {
-    CliOptions o;
-    o.command = CliCommand::Program;
+  static JobOptions Program(std::string image, bool verify = false) {
+    JobOptions o;
+    o.command = JobCommand::Program;
     o.base = "0x30000";
     o.image = std::move(image);
     o.verify = verify;
     return o;
   }
-  static CliOptions Dump(std::string file, std::string length = "4096") {
-    CliOptions o;
-    o.command = CliCommand::Dump;
+  static JobOptions Dump(std::string file, std::string length = "4096") {
+    JobOptions o;
+    o.command = JobCommand::Dump;
     o.base = "0";
     o.length = std::move(length);
     o.dumpFile = std::move(file);
@@ -167,22 +168,22 @@ protected:
   NullView view;
   NullTimers timers;
   CDlgLogic logic{app, model, view, timers};
-  CliPlan plan;
+  BoardPlan plan;
 };
 
 TEST_F(CliPlanTest, RefusalsCarryTheirReason) {
-  EXPECT_EQ(Refusal(Program(dir.Write("big.bin", std::string(4194305, 'a')))), CliRefusal::ImageTooLarge);
-  EXPECT_EQ(Refusal(Program(dir.File("missing.bin"))), CliRefusal::ImageUnreadable);
-  EXPECT_EQ(Refusal(Program(dir.Write("empty.bin", ""))), CliRefusal::LinkRefused);
-  EXPECT_EQ(Refusal(Dump(dir.File("no/such/folder/d.bin"))), CliRefusal::DumpUnwritable);
-  EXPECT_EQ(Refusal(Dump("")), CliRefusal::BadOption);
-  EXPECT_EQ(Refusal(Dump(dir.File("d.bin"), "0")), CliRefusal::LinkRefused);
-  CliOptions o = Dump(dir.File("d.bin"));
+  EXPECT_EQ(Refusal(Program(dir.Write("big.bin", std::string(4194305, 'a')))), RunRefusal::ImageTooLarge);
+  EXPECT_EQ(Refusal(Program(dir.File("missing.bin"))), RunRefusal::ImageUnreadable);
+  EXPECT_EQ(Refusal(Program(dir.Write("empty.bin", ""))), RunRefusal::LinkRefused);
+  EXPECT_EQ(Refusal(Dump(dir.File("no/such/folder/d.bin"))), RunRefusal::DumpUnwritable);
+  EXPECT_EQ(Refusal(Dump("")), RunRefusal::BadOption);
+  EXPECT_EQ(Refusal(Dump(dir.File("d.bin"), "0")), RunRefusal::LinkRefused);
+  JobOptions o = Dump(dir.File("d.bin"));
   o.chip = "NoSuchChip";
-  EXPECT_EQ(Refusal(o), CliRefusal::BadOption);
+  EXPECT_EQ(Refusal(o), RunRefusal::BadOption);
   o.chip.clear();
   o.port = "COM0";
-  EXPECT_EQ(Refusal(o), CliRefusal::BadOption);
+  EXPECT_EQ(Refusal(o), RunRefusal::BadOption);
   EXPECT_FALSE(std::filesystem::exists(dir.File("d.bin")));  // the checks never create the dump
 
   // No baud entry at the remembered position: refused until --baud names one.
@@ -190,7 +191,7 @@ TEST_F(CliPlanTest, RefusalsCarryTheirReason) {
   model.Load();
   auto refusal = Plan(Dump(dir.File("d.bin")));
   ASSERT_TRUE(refusal.has_value());
-  EXPECT_EQ(refusal->reason, CliRefusal::NoBaudRate);
+  EXPECT_EQ(refusal->reason, RunRefusal::NoBaudRate);
   EXPECT_EQ(refusal->text,
             "no baud rate: cfg.ini's Setting BaudRate=3 names no entry of the list BaudRate, which has 1 entry; use "
             "--baud");
@@ -206,7 +207,7 @@ TEST_F(CliPlanTest, VerifyIsAProgramThenAReadBackOfTheSameRange) {
   EXPECT_FALSE(plan.Verifies());
   EXPECT_EQ(plan.settings.m_nAct, ACT_PROGRAM);
 
-  plan = CliPlan{};
+  plan = BoardPlan{};
   ASSERT_FALSE(Plan(Program(image, true)).has_value());
   ASSERT_TRUE(plan.Verifies());
   EXPECT_EQ(plan.settings.m_nAct, ACT_BATCH);

@@ -60,18 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(*status == EXIT_DONE ? !out.str().empty() : !err.str().empty(), "a stop without a word: " + shown);
     return 0;
   }
-  const CliCommand c = options.command;
+  const JobCommand c = options.command;
   const std::string name = std::to_string(static_cast<int>(c));
-  FUZZ_CHECK(c == CliCommand::Program || c == CliCommand::Erase || c == CliCommand::Dump || c == CliCommand::Batch ||
-                 c == CliCommand::Ports,
+  FUZZ_CHECK(c == JobCommand::Program || c == JobCommand::Erase || c == JobCommand::Dump || c == JobCommand::Batch,
              "command " + name);
   FUZZ_CHECK(std::isfinite(options.timeoutSeconds) && options.timeoutSeconds >= 0 && options.timeoutSeconds <= 1e6,
              "timeout " + std::to_string(options.timeoutSeconds) + " from " + shown);
   // Reading back is the default of every run; only program's --no-verify turns it off.
-  FUZZ_CHECK(options.verify || c == CliCommand::Program, "--no-verify outside program: " + shown);
-  FUZZ_CHECK(options.length.empty() || c == CliCommand::Erase || c == CliCommand::Dump, "LENGTH for " + name);
-  FUZZ_CHECK(options.image.empty() || c == CliCommand::Program, "IMAGE for " + name);
-  FUZZ_CHECK(options.dumpFile.empty() || c == CliCommand::Dump, "FILE for " + name);
+  FUZZ_CHECK(options.verify || c == JobCommand::Program, "--no-verify outside program: " + shown);
+  FUZZ_CHECK(options.length.empty() || c == JobCommand::Erase || c == JobCommand::Dump, "LENGTH for " + name);
+  FUZZ_CHECK(options.image.empty() || c == JobCommand::Program, "IMAGE for " + name);
+  FUZZ_CHECK(options.dumpFile.empty() || c == JobCommand::Dump, "FILE for " + name);
   // Each port the parse yields is one whole name: never empty, no comma left in it.
   for (const auto& port : options.ports)
     FUZZ_CHECK(!port.empty() && port.find(',') == std::string::npos, "port [" + port + "] from " + shown);

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kProductFolders[] = {"core", "update", "comm", "app", "cli", "sim"};
+const char* const kProductFolders[] = {"core", "update", "comm", "app", "prod", "cli", "sim"};
 
 // Headers of the operating system rather than of C++, compared in lower case
 // (Windows file names are not case-sensitive).

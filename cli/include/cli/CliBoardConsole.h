@@ -13,6 +13,7 @@
 #pragma once
 
 #include "app/ProgressMeter.h"
+#include "prod/BoardsDisplay.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,7 +23,7 @@
 #include <string>
 #include <vector>
 
-class CBoardConsole {
+class CBoardConsole final : public IBoardsDisplay {
 public:
   using Clock = std::chrono::steady_clock;
 
@@ -33,29 +34,27 @@ public:
   };
 
   CBoardConsole(std::vector<std::string> names, Mode mode);
-  ~CBoardConsole();
+  ~CBoardConsole() override;
   CBoardConsole(const CBoardConsole&) = delete;
   CBoardConsole& operator=(const CBoardConsole&) = delete;
 
   // False when the log file cannot be opened for appending.
   bool OpenLogFile(const std::string& path, std::string& error);
 
-  void LogLine(size_t board, const std::string& text);
-  void ConsoleChar(size_t board, char ch);
+  void LogLine(size_t board, const std::string& text) override;
+  void ConsoleChar(size_t board, char ch) override;
   // A message about one board, or about the whole run (board kNoBoard).
-  void Message(size_t board, const std::string& text);
-  void Progress(size_t board, int32_t percent, int64_t totalBytes);
+  void Message(size_t board, const std::string& text) override;
+  void Progress(size_t board, int32_t percent, int64_t totalBytes) override;
   // The board's run has ended: its bar ends, waiting lines and console text are written.
-  void Finish(size_t board);
+  void Finish(size_t board) override;
   // What the board's line shows while no bar runs; `tag` stays behind its bar too.
-  void SetStatus(size_t board, const std::string& status, const std::string& tag);
+  void SetStatus(size_t board, const std::string& status, const std::string& tag) override;
   // Periodic: writes log lines that waited a second, redraws the rates.
   void Tick();
   // Takes the board lines off the screen for good; later lines go to stdout.
   void Close();
   void PrintLine(const std::string& text);
-
-  static constexpr size_t kNoBoard = static_cast<size_t>(-1);
 
 private:
   struct Held {

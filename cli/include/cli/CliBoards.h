@@ -1,34 +1,10 @@
 // A run over several ports (-p repeated, or a comma list), station mode
-// (--loop) and the per-board record (--report): the command runs on every
-// board at once, each board with its own window logic, worker, engine and
-// port on a thread of its own, sharing only the display and the report file.
+// (--loop) and the per-board record (--report) on the command line: the
+// production library runs the boards; the command line shows them and ends
+// with the summary table and the exit status.
 #pragma once
 
 #include "cli/CliSession.h"
-#include "cli/CliStatus.h"
-
-#include <optional>
-#include <string>
-#include <vector>
-
-struct BoardPort {
-  std::string port;  // as given: a device path, COMn or n
-  std::string name;  // in the output, the report and the {port} of file names
-};
-
-// The board's name: a device path without "/dev/" and with '/' as '-'
-// (/dev/ttyUSB0 -> ttyUSB0, /dev/pts/3 -> pts-3), a COM number as COMn.
-std::string PortName(const std::string& port);
-// Splits the -p values at commas. Returns why the list is refused (empty
-// entries, a port or a name given twice), or nothing.
-std::optional<std::string> SplitPorts(const std::vector<std::string>& given, std::vector<BoardPort>& out);
-// FILE with {port} replaced by the board's name and {n} by its run number.
-std::string ExpandFileName(const std::string& pattern, const std::string& name, int64_t run);
-// Why a dump's FILE cannot serve these boards (one file each), or nothing.
-std::optional<std::string> CheckDumpPattern(const std::string& pattern, size_t ports, bool station);
-// The run's exit status: 130 after Ctrl-C, else that of the first board in
-// the order the ports were given whose run failed, else 0.
-CliExit BoardsExitStatus(const std::vector<CliExit>& inPortOrder, bool interrupted);
 
 // True when the options ask for the board runner rather than a plain run.
 bool WantsBoardRunner(const CliOptions& o);

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "app/ProgressMeter.h"
-#include "cli/CliSink.h"
+#include "prod/BoardSink.h"
 
 #include <chrono>
 #include <cstdint>
@@ -29,10 +29,8 @@ void OpenStandardDescriptors();
 // lines only there.
 bool StderrIsTerminal();
 
-// Opens FILE for appending log lines: only a regular file (a FIFO would
-// block until a reader came; a terminal or device is no log), without
-// waiting, never inherited by a program started later. Null with the reason.
-FILE* OpenLogForAppend(const std::string& path, std::string& error);
+// The width of the terminal on stderr in columns; 0 when it is none or unknown.
+int StderrTerminalColumns();
 
 // A log line as it is printed: the line breaks around it taken off.
 std::string LogLineText(const std::string& text);
@@ -47,7 +45,7 @@ std::string LogTimeStamp();
 // as \xNN.
 std::string TerminalSafeText(char ch);
 
-class CCliOutput final : public ICliSink {
+class CCliOutput final : public IBoardSink {
 public:
   // escapeConsole: stderr is a terminal, where the chip's control bytes
   // (escape sequences above all) must not act: they are shown as \xNN.

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-struct CliFacts;
+struct RunFacts;
 struct DumpFileJob;
-class CCliFileAccess;
-class ICliSink;
+class CBoardFileAccess;
+class IBoardSink;
 
 // The file a dump replaces: the path itself, or the file a symbolic link
 // at the path points to (the link stays).
@@ -40,5 +40,5 @@ std::optional<DumpRecord> ParseDumpRecord(const std::string& text);
 // refused. `dump` replaces its file only after a run that succeeded; a
 // batch's dump entry once its own dump is complete, whatever came after it.
 // A dump that cannot be moved turns the run into a file error.
-void FinishDumpFiles(const std::vector<DumpFileJob>& jobs, const CCliFileAccess& files, bool batch, ICliSink& out,
-                     CliFacts& facts);
+void FinishDumpFiles(const std::vector<DumpFileJob>& jobs, const CBoardFileAccess& files, bool batch, IBoardSink& out,
+                     RunFacts& facts);

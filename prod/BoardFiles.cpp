@@ -1,4 +1,4 @@
-#include "cli/CliFiles.h"
+#include "prod/BoardFiles.h"
 
 #include "core/platform/HostFiles.h"
 
@@ -94,7 +94,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IDumpSink> CCliFileAccess::CreateWorkingDump(const std::string& path, Working& working,
+std::unique_ptr<IDumpSink> CBoardFileAccess::CreateWorkingDump(const std::string& path, Working& working,
                                                              std::string& error) {
   const WorkingFilePlan& plan = working.plan;
   if (plan.continueAt >= 0) {
@@ -121,21 +121,21 @@ std::unique_ptr<IDumpSink> CCliFileAccess::CreateWorkingDump(const std::string& 
   return std::make_unique<CRecordedSink>(std::move(sink), working.state);
 }
 
-WorkingFileState CCliFileAccess::WorkingFile(const std::string& path) const {
+WorkingFileState CBoardFileAccess::WorkingFile(const std::string& path) const {
   const auto it = m_working.find(path);
   return it == m_working.end() ? WorkingFileState{} : it->second.state;
 }
 
-bool CCliFileAccess::FileSize(const std::string& path, uint64_t& size, std::string& error) {
+bool CBoardFileAccess::FileSize(const std::string& path, uint64_t& size, std::string& error) {
   return m_files.FileSize(path, size, error);
 }
 
-bool CCliFileAccess::ReadAt(const std::string& path, uint64_t offset, uint8_t* buffer, size_t length, size_t& got,
+bool CBoardFileAccess::ReadAt(const std::string& path, uint64_t offset, uint8_t* buffer, size_t length, size_t& got,
                             std::string& error) {
   return m_files.ReadAt(path, offset, buffer, length, got, error);
 }
 
-std::unique_ptr<IDumpSink> CCliFileAccess::CreateDump(const std::string& path, std::string& error) {
+std::unique_ptr<IDumpSink> CBoardFileAccess::CreateDump(const std::string& path, std::string& error) {
   if (const auto it = m_working.find(path); it != m_working.end()) return CreateWorkingDump(path, it->second, error);
   return m_readBacks.CreateDump(path, error);
 }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/ReadBack.h"
-#include "cli/CliDumpFile.h"
+#include "prod/DumpFile.h"
 #include "comm/FileAccess.h"
 #include "core/Batch.h"
 #include "update/UpdateIo.h"
@@ -39,9 +39,9 @@ struct WorkingFilePlan {
 //   read-backs of --verify, which must not land in any file.
 // Dumps are written by the worker thread; the records and ReadBack() are
 // read on that thread while it runs, or by others once it has ended.
-class CCliFileAccess : public IFileAccess {
+class CBoardFileAccess : public IFileAccess {
 public:
-  explicit CCliFileAccess(CHostFileAccess& files) : m_files(files), m_readBacks(files) {}
+  explicit CBoardFileAccess(CHostFileAccess& files) : m_files(files), m_readBacks(files) {}
 
   // From now on every dump but those into working files fills ReadBack().
   void KeepDumpsInMemory() { m_readBacks.KeepDumpsInMemory(); }

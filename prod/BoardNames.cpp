@@ -1,6 +1,6 @@
 // The pure rules of a run over several ports: board names, the port list,
 // the per-board file names and the run's exit status.
-#include "cli/CliBoards.h"
+#include "prod/BoardNames.h"
 
 #include "core/Profile.h"
 
@@ -65,9 +65,9 @@ std::optional<std::string> CheckDumpPattern(const std::string& pattern, size_t p
   return std::nullopt;
 }
 
-CliExit BoardsExitStatus(const std::vector<CliExit>& inPortOrder, bool interrupted) {
+RunExit BoardsExitStatus(const std::vector<RunExit>& inPortOrder, bool interrupted) {
   if (interrupted) return EXIT_INTERRUPTED;
-  for (CliExit status : inPortOrder)
+  for (RunExit status : inPortOrder)
     if (status != EXIT_DONE) return status;
   return EXIT_DONE;
 }

@@ -1,5 +1,5 @@
 // The configuration checks of a command-line run, before the port is opened.
-#include "cli/CliChecks.h"
+#include "prod/ConfigChecks.h"
 
 #include "core/UpdateSettings.h"
 #include "core/platform/HostFiles.h"
@@ -27,7 +27,7 @@ std::string MissingEntryText(const NeededList& l) {
 std::string FlashModelSection(int32_t flashTypeSel) { return flashTypeSel == FLASH_TYPE_SPI ? "SFLASH" : "PFLASH"; }
 
 PlanRefusal BadEntry(int32_t index, const std::string& why) {
-  return PlanRefusal{CliRefusal::BadBatchList, "Bat entry " + std::to_string(index) + ": " + why};
+  return PlanRefusal{RunRefusal::BadBatchList, "Bat entry " + std::to_string(index) + ": " + why};
 }
 
 bool ReadableRegularFile(const std::string& path) {
@@ -42,7 +42,7 @@ std::optional<PlanRefusal> CheckBatchEntry(int32_t i, const BatchEntry& e) {
     return BadEntry(i, "Lenth" + n + "=" + std::to_string(e.length) + ": an erase or a dump needs a length above 0");
   if (e.act != ACT_ERASE && e.file.empty()) return BadEntry(i, "File" + n + " is missing");
   if (e.act == ACT_PROGRAM && !ReadableRegularFile(e.file))
-    return PlanRefusal{CliRefusal::ImageUnreadable,
+    return PlanRefusal{RunRefusal::ImageUnreadable,
                        "Bat entry " + n + ": cannot read File" + n + " \"" + e.file + "\" as a regular file"};
   if (e.act == ACT_DUMP)
     if (auto refusal = CheckDumpFile(e.file)) {
@@ -70,7 +70,7 @@ std::optional<PlanRefusal> CheckNeededEntries(const CSettingsModel& model, bool 
       {"port", "Port", "COM", "--port", saved.port, portGiven ? 0 : sel.m_nPortSel, model.m_ports.size()},
   };
   for (const auto& list : lists)
-    if (list.selected < 0) return PlanRefusal{CliRefusal::NoListEntry, MissingEntryText(list)};
+    if (list.selected < 0) return PlanRefusal{RunRefusal::NoListEntry, MissingEntryText(list)};
   return std::nullopt;
 }
 
@@ -88,7 +88,7 @@ std::optional<PlanRefusal> ReadBatchList(const CConfigFile& config, std::vector<
   entries.clear();
   const int32_t total = config.BatTotalNum();
   if (total <= 0)
-    return PlanRefusal{CliRefusal::BadBatchList,
+    return PlanRefusal{RunRefusal::BadBatchList,
                        "the Bat list of cfg.ini is empty (TotalNum=" + std::to_string(total) + "): nothing to do"};
   for (int32_t i = 0; i < total; ++i) {
     BatchEntry e = config.BatEntry(i);

@@ -4,9 +4,9 @@
 
 #include "app/DlgLogic.h"
 #include "app/DumpApp.h"
-#include "cli/CliFiles.h"
-#include "cli/CliSession.h"
-#include "cli/CliStatus.h"
+#include "prod/BoardFiles.h"
+#include "prod/BoardJob.h"
+#include "prod/BoardStatus.h"
 #include "core/Batch.h"
 #include "core/SettingsModel.h"
 #include "core/UpdateSettings.h"
@@ -24,7 +24,7 @@ struct DumpFileJob {
   WorkingFilePlan file;  // the range of the whole dump, and where a resumed one goes on
 };
 
-struct CliPlan {
+struct BoardPlan {
   UpdateSettings settings;
   std::string devicePath;  // a device the options named instead of a COM number
   // --verify: program the image, then read the range back into memory, as
@@ -48,7 +48,7 @@ struct CliPlan {
 
 // A reason to stop before the port, with the message that explains it.
 struct PlanRefusal {
-  CliRefusal reason;
+  RunRefusal reason;
   std::string text;
 };
 
@@ -60,5 +60,5 @@ std::optional<PlanRefusal> CheckDumpFile(const std::string& path);
 // Fills the plan from the options and the configuration: the list choices
 // into the model, the image into the application object, the update
 // settings into the plan.
-std::optional<PlanRefusal> MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
-                                    CliPlan& plan);
+std::optional<PlanRefusal> MakePlan(const JobOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
+                                    BoardPlan& plan);

@@ -1,4 +1,4 @@
-#include "cli/CliDumpCheck.h"
+#include "prod/DumpCheck.h"
 
 #include "core/UpdateSettings.h"
 
@@ -21,7 +21,7 @@ std::string DumpCheckLine(const DumpCheckReport& report, int maxReads) {
   return line;
 }
 
-CDumpReadCheck::CDumpReadCheck(CCliFileAccess& files, std::string part, std::string readBackName, int32_t base,
+CDumpReadCheck::CDumpReadCheck(CBoardFileAccess& files, std::string part, std::string readBackName, int32_t base,
                                int32_t length, int64_t firstFrom)
     : m_files(files), m_part(std::move(part)), m_readBackName(std::move(readBackName)), m_base(base),
       m_length(std::max<int32_t>(length, 0)), m_firstFrom(std::clamp<int64_t>(firstFrom, 0, m_length)) {}
@@ -154,7 +154,7 @@ DumpCheckReport CDumpReadCheck::Finish(std::string& error) {
   return m_report;
 }
 
-VerifyResult SettleDumpCheck(CDumpReadCheck& check, ICliSink& out) {
+VerifyResult SettleDumpCheck(CDumpReadCheck& check, IBoardSink& out) {
   std::string why;
   const DumpCheckReport report = check.Finish(why);
   out.LogLine(DumpCheckLine(report, CDumpReadCheck::kMaxReads));

@@ -3,7 +3,7 @@
 // batch list must hold only entries the update can carry out.
 #pragma once
 
-#include "cli/CliPlan.h"
+#include "prod/BoardPlan.h"
 #include "core/Batch.h"
 #include "core/Config.h"
 #include "core/SettingsModel.h"

@@ -1,8 +1,9 @@
 // One board of a run over several ports: its sink on the shared display,
 // the board session, its record.
-#include "cli/CliBoardRun.h"
+#include "prod/BoardRun.h"
 
-#include "cli/CliBoard.h"
+#include "prod/BoardSession.h"
+#include "prod/Report.h"
 
 #include <chrono>
 #include <deque>
@@ -14,11 +15,11 @@ constexpr size_t kLogTailLines = 20;
 
 // The board's output on the shared display, keeping the last log lines for
 // the record of a failed run and the bytes of the last phase for the table.
-class CBoardSink final : public ICliSink {
+class CBoardSink final : public IBoardSink {
 public:
   // A muted sink keeps its messages out of the display (a station retrying
   // a missing port has said so once); they still go into the record.
-  CBoardSink(CBoardConsole& console, size_t index, bool muted)
+  CBoardSink(IBoardsDisplay& console, size_t index, bool muted)
       : m_console(console), m_index(index), m_muted(muted) {}
 
   void LogLine(const std::string& text) override {
@@ -38,6 +39,7 @@ public:
     m_console.Progress(m_index, percent, totalBytes);
   }
   void Finish() override { m_console.Finish(m_index); }
+  void State(BoardState state) override { m_console.StateChanged(m_index, state); }
 
   std::vector<std::string> Tail() {
     std::lock_guard lock(m_mutex);
@@ -59,7 +61,7 @@ private:
     if (m_tail.size() > kLogTailLines) m_tail.pop_front();
   }
 
-  CBoardConsole& m_console;
+  IBoardsDisplay& m_console;
   size_t m_index;
   bool m_muted;
   std::mutex m_mutex;
@@ -67,21 +69,21 @@ private:
   int64_t m_lastBytes = 0;
 };
 
-BoardRecord MakeRecord(const BoardsContext& ctx, const BoardPort& port, int64_t run, const CliOptions& o) {
+BoardRecord MakeRecord(const BoardsContext& ctx, const BoardPort& port, int64_t run, const JobOptions& o) {
   BoardRecord r;
   r.port = port.port;
   r.name = port.name;
   r.run = run;
   r.command = ctx.commandName;
-  if (o.command != CliCommand::Batch) r.base = ParseCliNumber(o.base);
-  if (o.command == CliCommand::Erase || o.command == CliCommand::Dump) r.length = ParseCliNumber(o.length);
-  if (o.command == CliCommand::Program) {
+  if (o.command != JobCommand::Batch) r.base = ParseNumberOperand(o.base);
+  if (o.command == JobCommand::Erase || o.command == JobCommand::Dump) r.length = ParseNumberOperand(o.length);
+  if (o.command == JobCommand::Program) {
     r.image = o.image;
     r.imageSize = ctx.imageSize;
     r.imageSha256 = ctx.imageSha256;
     if (ctx.imageSize) r.length = static_cast<uint32_t>(*ctx.imageSize);
   }
-  if (o.command == CliCommand::Dump) r.file = o.dumpFile;
+  if (o.command == JobCommand::Dump) r.file = o.dumpFile;
   return r;
 }
 
@@ -93,7 +95,7 @@ bool WriteRecord(const BoardsContext& ctx, size_t index, BoardRecord& record) {
   }
   std::string why;
   if (ctx.report->Append(RecordLine(record), why)) return true;
-  ctx.console.Message(index, "cannot write the report " + ctx.options.reportFile + ": " + why);
+  ctx.display.Message(index, "cannot write the report " + ctx.reportFile + ": " + why);
   return false;
 }
 
@@ -101,15 +103,15 @@ bool WriteRecord(const BoardsContext& ctx, size_t index, BoardRecord& record) {
 
 BoardRunSummary RunOneBoard(const BoardsContext& ctx, const BoardPort& port, size_t index, int64_t run, bool station,
                             bool muted) {
-  CliOptions o = ctx.options;
+  JobOptions o = ctx.options;
   o.port = port.port;
-  if (o.command == CliCommand::Dump) o.dumpFile = ExpandFileName(ctx.options.dumpFile, port.name, run);
-  CBoardSink sink(ctx.console, index, muted);
+  if (o.command == JobCommand::Dump) o.dumpFile = ExpandFileName(ctx.options.dumpFile, port.name, run);
+  CBoardSink sink(ctx.display, index, muted);
   BoardRecord record = MakeRecord(ctx, port, run, o);
   record.start = std::chrono::system_clock::now();
   const auto start = std::chrono::steady_clock::now();
 
-  const BoardOutcome outcome = RunBoardSession(BoardSetUp{o, ctx.configDir, sink, ctx.signals, station});
+  const BoardOutcome outcome = RunBoardSession(BoardSetUp{o, ctx.configDir, sink, CBoardStop(ctx.stops, index), station});
 
   record.end = std::chrono::system_clock::now();
   record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -122,15 +124,29 @@ BoardRunSummary RunOneBoard(const BoardsContext& ctx, const BoardPort& port, siz
   BoardRunSummary s;
   s.status = ExitStatus(outcome.facts);
   s.result = ResultWord(outcome.facts);
+  s.reason = ResultReason(outcome.facts);
   s.recordLost = !recorded;
   if (s.recordLost && s.status == EXIT_DONE) {
     s.status = EXIT_FAILED;
     s.result = "no-record";
+    s.reason = "no-record";
   }
   s.bytes = sink.LastBytes();
   s.seconds = record.seconds;
   s.verify = VerifyWord(outcome.facts).value_or("-");
   s.chipHeard = outcome.chipHeard;
   s.refused = outcome.facts.refusal.has_value();
+  s.run = run;
   return s;
+}
+
+void ShowBoardEnded(const BoardsContext& ctx, size_t index, const BoardRunSummary& summary,
+                    const StationCounts& counts) {
+  BoardState state = BoardState::Failed;
+  if (summary.status == EXIT_DONE)
+    state = BoardState::Passed;
+  else if (summary.status == EXIT_INTERRUPTED && ctx.stops.Stopped(index))
+    state = BoardState::Stopped;
+  ctx.display.StateChanged(index, state);
+  ctx.display.BoardEnded(index, summary, counts);
 }

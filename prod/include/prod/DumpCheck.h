@@ -9,9 +9,9 @@
 // second read are chosen from what the reads before them brought.
 #pragma once
 
-#include "cli/CliFiles.h"
-#include "cli/CliSink.h"
-#include "cli/CliStatus.h"
+#include "prod/BoardFiles.h"
+#include "prod/BoardSink.h"
+#include "prod/BoardStatus.h"
 #include "core/Batch.h"
 
 #include <cstdint>
@@ -40,7 +40,7 @@ public:
   // `readBackName`: the name of the dumps that go into `files`' memory.
   // `firstFrom`: the first read goes into FILE.part from this offset on
   // (a resumed dump); the second covers the whole range.
-  CDumpReadCheck(CCliFileAccess& files, std::string part, std::string readBackName, int32_t base, int32_t length,
+  CDumpReadCheck(CBoardFileAccess& files, std::string part, std::string readBackName, int32_t base, int32_t length,
                  int64_t firstFrom = 0);
 
   // An upper bound: every entry after the second reads at least one block
@@ -66,7 +66,7 @@ private:
   int64_t BlockCount() const { return (m_length + kBlock - 1) / kBlock; }
   int64_t BlockLength(int64_t block) const;
 
-  CCliFileAccess& m_files;
+  CBoardFileAccess& m_files;
   const std::string m_part;
   const std::string m_readBackName;
   const int32_t m_base;
@@ -82,4 +82,4 @@ private:
 
 // Once a completed run's worker has ended: settles the check, logs its line
 // and says what it found as a verify result.
-VerifyResult SettleDumpCheck(CDumpReadCheck& check, ICliSink& out);
+VerifyResult SettleDumpCheck(CDumpReadCheck& check, IBoardSink& out);

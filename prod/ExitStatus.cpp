@@ -1,41 +1,41 @@
 // The end of a run: the exit status from its facts.
-#include "cli/CliReport.h"
+#include "prod/BoardStatus.h"
 
 #include <cstdio>
 #include <string>
 
 namespace {
 
-CliExit RefusalStatus(CliRefusal refusal) {
+RunExit RefusalStatus(RunRefusal refusal) {
   switch (refusal) {
-    case CliRefusal::ImageUnreadable:
-    case CliRefusal::DumpUnwritable:
-    case CliRefusal::CannotResume:
+    case RunRefusal::ImageUnreadable:
+    case RunRefusal::DumpUnwritable:
+    case RunRefusal::CannotResume:
       return EXIT_FAILED;  // a file problem, not a usage problem
-    case CliRefusal::PortIsFolder:
+    case RunRefusal::PortIsFolder:
       return EXIT_NO_PORT;
-    case CliRefusal::LogFileUnusable:
-    case CliRefusal::NoConfiguration:
-    case CliRefusal::BadOption:
-    case CliRefusal::NoBaudRate:
-    case CliRefusal::NoListEntry:
-    case CliRefusal::BadChipLine:
-    case CliRefusal::BadBatchList:
-    case CliRefusal::LinkRefused:
-    case CliRefusal::ImageTooLarge:
+    case RunRefusal::LogFileUnusable:
+    case RunRefusal::NoConfiguration:
+    case RunRefusal::BadOption:
+    case RunRefusal::NoBaudRate:
+    case RunRefusal::NoListEntry:
+    case RunRefusal::BadChipLine:
+    case RunRefusal::BadBatchList:
+    case RunRefusal::LinkRefused:
+    case RunRefusal::ImageTooLarge:
       break;
   }
   return EXIT_USAGE;
 }
 
-CliExit StopStatus(CliStop stop) {
+RunExit StopStatus(RunStop stop) {
   switch (stop) {
-    case CliStop::Interrupted:
+    case RunStop::Interrupted:
       return EXIT_INTERRUPTED;
-    case CliStop::ChipSilent:
+    case RunStop::ChipSilent:
       return EXIT_SILENT;
-    case CliStop::NoWorker:
-    case CliStop::PortLost:
+    case RunStop::NoWorker:
+    case RunStop::PortLost:
       break;
   }
   return EXIT_FAILED;
@@ -43,7 +43,7 @@ CliExit StopStatus(CliStop stop) {
 
 }  // namespace
 
-CliExit ExitStatus(const CliFacts& facts) {
+RunExit ExitStatus(const RunFacts& facts) {
   if (facts.refusal) return RefusalStatus(*facts.refusal);
   if (facts.stop) return StopStatus(*facts.stop);
   if (facts.failedOpen && *facts.failedOpen != PortOpenResult::Opened) return EXIT_NO_PORT;

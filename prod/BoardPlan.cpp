@@ -1,13 +1,13 @@
 // The plan of a run: list choices, line speed, port, and the settings of the
 // operation, each checked before the port is opened.
-#include "cli/CliPlan.h"
+#include "prod/BoardPlan.h"
 
-#include "cli/CliChecks.h"
-#include "cli/CliDumpFile.h"
+#include "prod/ConfigChecks.h"
+#include "prod/DumpFile.h"
 #include "core/Numbers.h"
 #include "core/Profile.h"
 
-#include "cli/CliJsonReport.h"
+#include "prod/Report.h"
 #include "core/platform/HostFiles.h"
 
 #include <algorithm>
@@ -26,7 +26,7 @@ std::string HexText(uint32_t value) {
   return text;
 }
 
-PlanRefusal BadOption(std::string text) { return PlanRefusal{CliRefusal::BadOption, std::move(text)}; }
+PlanRefusal BadOption(std::string text) { return PlanRefusal{RunRefusal::BadOption, std::move(text)}; }
 
 std::string JoinChoices(const std::vector<std::string>& entries) {
   std::string out;
@@ -53,7 +53,7 @@ std::optional<PlanRefusal> ChooseFlashType(const std::string& text, CSettingsMod
   return std::nullopt;
 }
 
-std::optional<PlanRefusal> ChooseChip(const CliOptions& o, CSettingsModel& model) {
+std::optional<PlanRefusal> ChooseChip(const JobOptions& o, CSettingsModel& model) {
   auto& sel = model.m_sel;
   if (auto r = Choose(model.m_chipModels, o.chip, "chip", sel.m_nChipModelSel)) return r;
   if (auto r = Choose(model.m_ramTypes, o.ramType, "RAM type", sel.m_nRamTypeSel)) return r;
@@ -69,7 +69,7 @@ std::optional<PlanRefusal> ChooseChip(const CliOptions& o, CSettingsModel& model
 // The line speed of the boot stages: an entry of the list, or any rate.
 std::optional<PlanRefusal> ChooseBaud(const std::string& baud, bool crystalGiven, CSettingsModel& model) {
   if (!baud.empty()) {
-    auto rate = ParseCliNumber(baud);
+    auto rate = ParseNumberOperand(baud);
     if (!rate || *rate == 0) return BadOption("bad baud rate \"" + baud + "\"");
     const std::string text = std::to_string(*rate);
     auto pos = ParseListChoice(model.m_bauds, text);
@@ -80,36 +80,36 @@ std::optional<PlanRefusal> ChooseBaud(const std::string& baud, bool crystalGiven
     model.m_sel.m_nBaudSel = *pos;
   }
   if (!model.HasBaudRate())
-    return PlanRefusal{CliRefusal::NoBaudRate, NoBaudRateText(model, crystalGiven)};
+    return PlanRefusal{RunRefusal::NoBaudRate, NoBaudRateText(model, crystalGiven)};
   return std::nullopt;
 }
 
 // The port: a device path, or a COM number mapped as the window maps it.
-std::optional<PlanRefusal> ChoosePort(const std::string& port, CSettingsModel& model, CliPlan& plan) {
+std::optional<PlanRefusal> ChoosePort(const std::string& port, CSettingsModel& model, BoardPlan& plan) {
   if (port.empty()) return std::nullopt;
   if (port.find_first_of("/\\") != std::string::npos) {
     std::error_code ec;
     if (std::filesystem::is_directory(port, ec))
-      return PlanRefusal{CliRefusal::PortIsFolder, "cannot open the port " + port + ": it is a folder, not a device"};
+      return PlanRefusal{RunRefusal::PortIsFolder, "cannot open the port " + port + ": it is a folder, not a device"};
     plan.devicePath = port;
     model.m_sel.m_nPortSel = 0;
     return std::nullopt;
   }
   std::string digits = port;
   if (digits.size() > 3 && EqualNoCase(digits.substr(0, 3), "COM")) digits = digits.substr(3);
-  auto n = ParseCliNumber(digits);
+  auto n = ParseNumberOperand(digits);
   if (!n || *n < 1 || *n > 1024) return BadOption("bad port \"" + port + "\": give a device path, COMn or n (1 to 1024)");
   model.m_sel.m_nPortSel = static_cast<int32_t>(*n) - 1;
   return std::nullopt;
 }
 
-std::optional<PlanRefusal> PlanProgram(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
-                                       UpdateSettings& s, CliPlan& plan) {
-  auto base = ParseCliNumber(o.base);
+std::optional<PlanRefusal> PlanProgram(const JobOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
+                                       UpdateSettings& s, BoardPlan& plan) {
+  auto base = ParseNumberOperand(o.base);
   if (!base) return BadOption("bad BASE \"" + o.base + "\": decimal or 0x-hexadecimal, 32 bits");
   if (auto refusal = logic.ChooseAppFile(o.image)) {
     const bool tooLarge = refusal->reason == AppFileRefusal::Reason::TooLarge;
-    return PlanRefusal{tooLarge ? CliRefusal::ImageTooLarge : CliRefusal::ImageUnreadable, refusal->text};
+    return PlanRefusal{tooLarge ? RunRefusal::ImageTooLarge : RunRefusal::ImageUnreadable, refusal->text};
   }
   s = model.Capture(app.m_settings);
   s.m_nBase = static_cast<int32_t>(*base);
@@ -132,12 +132,12 @@ std::optional<PlanRefusal> CheckPartFile(const std::string& part) {
   if (std::filesystem::is_directory(std::filesystem::symlink_status(p, ec))) why = "is a directory";
   else if (host::AccessError(folder.string(), host::Access::Write) != 0) why = "its folder cannot be written";
   if (why.empty()) return std::nullopt;
-  return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + part + "\": " + why};
+  return PlanRefusal{RunRefusal::DumpUnwritable, "cannot write the dump file \"" + part + "\": " + why};
 }
 
 // The dump runs into FILE.part; FILE is replaced once the dump is complete.
 // `written` becomes the path the update writes.
-std::optional<PlanRefusal> PlanDumpFile(const std::string& file, int32_t base, int32_t length, CliPlan& plan,
+std::optional<PlanRefusal> PlanDumpFile(const std::string& file, int32_t base, int32_t length, BoardPlan& plan,
                                         std::string& written) {
   if (auto refusal = CheckDumpFile(file)) return refusal;
   const std::string target = DumpTargetPath(file);
@@ -163,7 +163,7 @@ std::optional<PlanRefusal> PlanResume(DumpFileJob& job, std::string& note) {
     return std::nullopt;
   }
   const auto refuse = [&](const std::string& why) {
-    return PlanRefusal{CliRefusal::CannotResume,
+    return PlanRefusal{RunRefusal::CannotResume,
                        "cannot resume from " + part + ": " + why + "; run without --resume to read the whole range"};
   };
   if (!std::filesystem::is_regular_file(status)) return refuse("not a regular file");
@@ -190,9 +190,9 @@ std::optional<PlanRefusal> PlanResume(DumpFileJob& job, std::string& note) {
   return std::nullopt;
 }
 
-std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& s, CliPlan& plan) {
-  auto base = ParseCliNumber(o.base);
-  auto length = ParseCliNumber(o.length);
+std::optional<PlanRefusal> PlanEraseOrDump(const JobOptions& o, UpdateSettings& s, BoardPlan& plan) {
+  auto base = ParseNumberOperand(o.base);
+  auto length = ParseNumberOperand(o.length);
   if (!base || !length)
     return BadOption("bad " + std::string(!base ? "BASE \"" + o.base : "LENGTH \"" + o.length) +
                      "\": decimal or 0x-hexadecimal, 32 bits");
@@ -200,7 +200,7 @@ std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& 
     return BadOption("LENGTH \"" + o.length + "\" is too large: at most 0x7FFFFFFF");
   s.m_nBase = static_cast<int32_t>(*base);
   s.m_nLength = static_cast<int32_t>(*length);
-  s.m_nAct = o.command == CliCommand::Erase ? ACT_ERASE : ACT_DUMP;
+  s.m_nAct = o.command == JobCommand::Erase ? ACT_ERASE : ACT_DUMP;
   plan.progressTotal = *length;
   if (s.m_nAct != ACT_DUMP) return std::nullopt;
   plan.checksDump = o.verifyDump;
@@ -217,7 +217,7 @@ std::optional<PlanRefusal> PlanEraseOrDump(const CliOptions& o, UpdateSettings& 
 }
 
 // Every dump entry of a batch runs into its FILE.part, as `dump` does.
-std::optional<PlanRefusal> PlanBatchDumps(CliPlan& plan) {
+std::optional<PlanRefusal> PlanBatchDumps(BoardPlan& plan) {
   for (BatchEntry& entry : plan.batchList) {
     if (entry.act != ACT_DUMP) continue;
     if (auto refusal = PlanDumpFile(entry.file, entry.base, entry.length, plan, entry.file)) return refusal;
@@ -225,16 +225,15 @@ std::optional<PlanRefusal> PlanBatchDumps(CliPlan& plan) {
   return std::nullopt;
 }
 
-std::optional<PlanRefusal> PlanOperation(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
-                                         UpdateSettings& s, CliPlan& plan) {
+std::optional<PlanRefusal> PlanOperation(const JobOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
+                                         UpdateSettings& s, BoardPlan& plan) {
   switch (o.command) {
-    case CliCommand::Program:
+    case JobCommand::Program:
       return PlanProgram(o, model, logic, app, s, plan);
-    case CliCommand::Erase:
-    case CliCommand::Dump:
+    case JobCommand::Erase:
+    case JobCommand::Dump:
       return PlanEraseOrDump(o, s, plan);
-    case CliCommand::Batch:
-    case CliCommand::Ports:
+    case JobCommand::Batch:
       break;
   }
   s.m_nAct = ACT_BATCH;
@@ -248,18 +247,18 @@ std::optional<PlanRefusal> CheckAsLink(const UpdateSettings& s) {
   if (!failure) return std::nullopt;
   std::string text = *failure;
   while (!text.empty() && text.back() == '\n') text.pop_back();
-  return PlanRefusal{CliRefusal::LinkRefused, text};
+  return PlanRefusal{RunRefusal::LinkRefused, text};
 }
 
 }  // namespace
 
 std::optional<PlanRefusal> CheckDumpFile(const std::string& path) {
-  if (path.empty()) return PlanRefusal{CliRefusal::BadOption, "cannot write the dump file \"\""};
+  if (path.empty()) return PlanRefusal{RunRefusal::BadOption, "cannot write the dump file \"\""};
   const std::filesystem::path p(path);
   std::error_code ec;
   const auto folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
   const auto unwritable = [&](const char* why) {
-    return PlanRefusal{CliRefusal::DumpUnwritable, "cannot write the dump file \"" + path + "\": " + why};
+    return PlanRefusal{RunRefusal::DumpUnwritable, "cannot write the dump file \"" + path + "\": " + why};
   };
   const auto status = std::filesystem::status(p, ec);
   if (std::filesystem::is_directory(status)) return unwritable("is a directory");
@@ -275,23 +274,23 @@ std::optional<PlanRefusal> CheckDumpFile(const std::string& path) {
   return std::nullopt;
 }
 
-std::optional<uint32_t> ParseCliNumber(const std::string& text) { return ParseDecOrHex32(text); }
+std::optional<uint32_t> ParseNumberOperand(const std::string& text) { return ParseDecOrHex32(text); }
 
 std::optional<int32_t> ParseListChoice(const std::vector<std::string>& entries, const std::string& text) {
   for (size_t i = 0; i < entries.size(); ++i)
     if (EqualNoCase(entries[i], text)) return static_cast<int32_t>(i);
-  auto n = ParseCliNumber(text);
+  auto n = ParseNumberOperand(text);
   if (n && *n < entries.size()) return static_cast<int32_t>(*n);
   return std::nullopt;
 }
 
-std::optional<PlanRefusal> MakePlan(const CliOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
-                                    CliPlan& plan) {
+std::optional<PlanRefusal> MakePlan(const JobOptions& o, CSettingsModel& model, CDlgLogic& logic, CDumpApp& app,
+                                    BoardPlan& plan) {
   if (auto r = ChooseChip(o, model)) return r;
   if (auto r = ChooseBaud(o.baud, !o.xtal.empty(), model)) return r;
   if (auto r = ChoosePort(o.port, model, plan)) return r;
   if (auto r = CheckNeededEntries(model, !o.port.empty())) return r;
-  if (auto why = model.ChipLineProblem()) return PlanRefusal{CliRefusal::BadChipLine, *why};
+  if (auto why = model.ChipLineProblem()) return PlanRefusal{RunRefusal::BadChipLine, *why};
   UpdateSettings s = model.Capture(app.m_settings);
   if (auto r = PlanOperation(o, model, logic, app, s, plan)) return r;
   if (auto r = CheckAsLink(s)) return r;

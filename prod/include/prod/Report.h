@@ -1,15 +1,16 @@
-// --report FILE: one JSON object per board run (JSON Lines), appended as
+// The report: one JSON object per board run (JSON Lines), appended as
 // each run ends. Each record is made whole in memory and goes to the file in
 // one write() of the complete line on a descriptor opened with O_APPEND,
 // followed by fsync, so the file never holds half a record, whatever stops
 // the program, and several boards (or programs) may append to it at once.
 #pragma once
 
-#include "cli/CliStatus.h"
+#include "prod/BoardStatus.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -29,21 +30,18 @@ struct BoardRecord {
   std::string file;   // dump: the file written, and its SHA-256 when complete
   std::string fileSha256;
   std::optional<uint64_t> resumedFrom;  // dump --resume: the offset the chip was asked from
-  CliFacts facts;
+  RunFacts facts;
   std::optional<size_t> verifyOffset;  // the first differing byte
   std::vector<std::string> logTail;    // the last log lines, on failure
 };
 
-// A JSON string literal: quotes, backslashes and control characters escaped,
-// bytes that are not UTF-8 replaced by U+FFFD.
-std::string JsonString(const std::string& text);
 // "2024-05-01T12:00:00.123Z"
 std::string Iso8601Utc(std::chrono::system_clock::time_point when);
 // The run's result in one word (done, failed, usage, no-port, silent,
 // interrupted) and in detail (retry-failed, port-lost, verify-differs, ...).
-std::string ResultWord(const CliFacts& facts);
-std::string ResultReason(const CliFacts& facts);
-std::optional<std::string> VerifyWord(const CliFacts& facts);
+std::string ResultWord(const RunFacts& facts);
+std::string ResultReason(const RunFacts& facts);
+std::optional<std::string> VerifyWord(const RunFacts& facts);
 // The record as one line of JSON, ending in '\n'.
 std::string RecordLine(const BoardRecord& record);
 
@@ -51,12 +49,14 @@ std::string RecordLine(const BoardRecord& record);
 std::string HexDigest(const unsigned char* digest, size_t size);
 
 // SHA-256 of bytes and of a whole file, as lower-case hexadecimal (one
-// source file per platform: cli/platform/Output*.cpp).
+// source file per platform: prod/platform/ReportFile*.cpp).
 std::string Sha256Hex(const uint8_t* data, size_t length);
 std::optional<std::string> Sha256OfFile(const std::string& path, std::string& error);
 
-// The width of the terminal on stderr in columns; 0 when it is none or unknown.
-int StderrTerminalColumns();
+// Opens FILE for appending log lines: only a regular file (a FIFO would
+// block until a reader came; a terminal or device is no log), without
+// waiting, never inherited by a program started later. Null with the reason.
+FILE* OpenLogForAppend(const std::string& path, std::string& error);
 
 class CRecordFile {
 public:

@@ -1,7 +1,7 @@
-#include "cli/CliDumpFile.h"
+#include "prod/DumpFile.h"
 
-#include "cli/CliPlan.h"
-#include "cli/CliSink.h"
+#include "prod/BoardPlan.h"
+#include "prod/BoardSink.h"
 #include "core/platform/HostFiles.h"
 
 #include <cstdio>
@@ -104,8 +104,8 @@ std::optional<DumpRecord> ParseDumpRecord(const std::string& text) {
   return DumpRecord{static_cast<uint32_t>(base), static_cast<uint32_t>(length), begun};
 }
 
-void FinishDumpFiles(const std::vector<DumpFileJob>& jobs, const CCliFileAccess& files, bool batch, ICliSink& out,
-                     CliFacts& facts) {
+void FinishDumpFiles(const std::vector<DumpFileJob>& jobs, const CBoardFileAccess& files, bool batch, IBoardSink& out,
+                     RunFacts& facts) {
   const bool done = ExitStatus(facts) == EXIT_DONE;
   for (const DumpFileJob& job : jobs) {
     const WorkingFileState state = files.WorkingFile(job.part);
