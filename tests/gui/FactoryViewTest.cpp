@@ -92,7 +92,7 @@ TEST_F(FactoryViewTest, FourBoardsProgramWithReadBackAndTheRefusingOneFailsAlone
     EXPECT_EQ(Cell(row, CFactoryTable::FailedColumn), "0");
     const std::string flash = TempDir::Read(Flash(static_cast<size_t>(row)));
     ASSERT_GE(flash.size(), 0x30000u + image.size());
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin() + 0x30000)) << "board " << row;
+    EXPECT_TRUE(flash.substr(0x30000, image.size()) == std::string(image.begin(), image.end())) << "board " << row;
   }
   EXPECT_EQ(Cell(2, CFactoryTable::StateColumn), "failed: retry-failed") << Report();
   EXPECT_EQ(Cell(2, CFactoryTable::FailedColumn), "1");
@@ -207,7 +207,7 @@ TEST_F(FactoryViewTest, TheMachinesPortsAreOfferedByTheirStableNames) {
 TEST_F(FactoryViewTest, EveryControlHasANameAndTheMainWindowOpensTheView) {
   OpenView(ACT_PROGRAM, "");
   for (QWidget* w : view->findChildren<QWidget*>()) {
-    if (w->focusPolicy() == Qt::NoFocus) continue;
+    if (w->focusPolicy() == Qt::NoFocus || w->window() != view.get()) continue;  // not a popup's parts
     const QWidget* p = w->parentWidget();
     if (p && (p->inherits("QComboBox") || p->inherits("QAbstractScrollArea"))) continue;  // parts of a control
     EXPECT_FALSE(w->accessibleName().isEmpty()) << w->metaObject()->className() << " " << w->objectName().toStdString();
@@ -236,7 +236,7 @@ TEST(FactoryCommandLine, UnknownArgumentsAreRefusedAndHelpIsShown) {
   TempDir dir;
   CChildProcess bad({std::string(TQ_BIN_DIR) + "/tqupdater", "--fatcory"}, dir.File("o"), dir.File("e"));
   EXPECT_EQ(bad.Wait(20s), 2);
-  EXPECT_EQ(bad.Err(), "tqupdater: unknown argument \"--fatcory\"\nusage: tqupdater [--factory]\n");
+  EXPECT_TRUE(bad.Err().ends_with("tqupdater: unknown argument \"--fatcory\"\nusage: tqupdater [--factory]\n")) << bad.Err();
   CChildProcess help({std::string(TQ_BIN_DIR) + "/tqupdater", "--help"}, dir.File("o2"), dir.File("e2"));
   EXPECT_EQ(help.Wait(20s), 0);
   EXPECT_EQ(help.Out(), "usage: tqupdater [--factory]\n");
