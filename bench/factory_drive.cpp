@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
   for (const auto& p : ports) view.AddPort(p);
   view.ReportField()->setText(QString::fromStdString(report));
   view.show();
+  view.TableView()->selectRow(0);  // its log in the pane below
 
   const double cpu0 = CpuSeconds();
   const auto t0 = std::chrono::steady_clock::now();

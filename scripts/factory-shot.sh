@@ -40,7 +40,7 @@ for i in $(seq 1 $boards); do
 done
 
 display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 800x680x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
 

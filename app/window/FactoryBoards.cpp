@@ -112,7 +112,14 @@ void CFactoryBoards::AddLog(Board& b, const std::string& text) {
 
 void CFactoryBoards::LogLine(size_t board, const std::string& text) {
   std::lock_guard lock(m_mutex);
-  if (Board* b = Find(board)) AddLog(*b, text);
+  Board* b = Find(board);
+  if (!b) return;
+  AddLog(*b, text);
+  // While the update runs, its latest log line ("Send flash file code.") is the stage it stands at.
+  const auto first = text.find_first_not_of("\r\n");
+  if (b->row.state != BoardState::Running || first == std::string::npos) return;
+  b->row.stage = text.substr(first, text.find_last_not_of("\r\n") - first + 1);
+  b->changed = true;
 }
 
 void CFactoryBoards::ConsoleChar(size_t board, char ch) {

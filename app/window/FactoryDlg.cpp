@@ -114,7 +114,16 @@ QWidget* CFactoryDlg::BuildBoardsBox() {
   m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_view->setSelectionMode(QAbstractItemView::SingleSelection);
   m_view->verticalHeader()->hide();
-  m_view->horizontalHeader()->setSectionResizeMode(CFactoryTable::StateColumn, QHeaderView::Stretch);
+  m_view->setWordWrap(false);
+  m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().lineSpacing() + 6);
+  // Fixed widths but for the port and the state: figures that change ten times a second do not make the columns jump.
+  QHeaderView* header = m_view->horizontalHeader();
+  const auto width = [this](const char* text) { return m_view->fontMetrics().horizontalAdvance(QLatin1String(text)) + 16; };
+  header->setSectionResizeMode(CFactoryTable::PortColumn, QHeaderView::ResizeToContents);
+  header->setSectionResizeMode(CFactoryTable::StateColumn, QHeaderView::Stretch);
+  header->resizeSection(CFactoryTable::ProgressColumn, width("100 % at 9999.9 KiB/s"));
+  for (int column : {CFactoryTable::PassedColumn, CFactoryTable::FailedColumn, CFactoryTable::LastColumn})
+    header->resizeSection(column, width("9999.9 s"));
   m_view->setTabKeyNavigation(false);
   // The per-row actions, in the table's context menu.
   auto* stopRow = new QAction(QStringLiteral("S&top this board"), m_view);
@@ -130,7 +139,7 @@ QWidget* CFactoryDlg::BuildBoardsBox() {
   auto* split = new QSplitter(Qt::Vertical, box);
   split->addWidget(m_view);
   split->addWidget(m_log);
-  split->setStretchFactor(0, 3);
+  split->setStretchFactor(0, 4);
   split->setStretchFactor(1, 1);
   layout->addWidget(split, 1);
   return box;
@@ -173,7 +182,7 @@ void CFactoryDlg::BuildControls() {
   layout->addWidget(BuildJobBox());
   layout->addWidget(BuildBoardsBox(), 1);
   layout->addWidget(BuildRunBox());
-  resize(760, 560);
+  resize(760, 620);
 }
 
 void CFactoryDlg::SetPortLister(PortLister lister) {

@@ -116,8 +116,10 @@ TEST_F(FactoryBoardsTest, TheStateColumnFollowsTheBoardThroughARun) {
   boards.StateChanged(0, BoardState::WaitingForBoard);
   EXPECT_EQ(StateText(boards.Row(0)), "waiting for reset");
   boards.StateChanged(0, BoardState::Running);
-  boards.SetStatus(0, "Sending the application", "app");
-  EXPECT_EQ(StateText(boards.Row(0)), "Sending the application");
+  boards.SetStatus(0, "running", "");
+  EXPECT_EQ(StateText(boards.Row(0)), "running");
+  boards.LogLine(0, "\nSend flash file code.\n");
+  EXPECT_EQ(StateText(boards.Row(0)), "Send flash file code.");
   boards.StateChanged(0, BoardState::Verifying);
   EXPECT_EQ(StateText(boards.Row(0)), "verifying");
   boards.StateChanged(1, BoardState::Failed);

@@ -22,7 +22,7 @@
 struct FactoryRow {
   std::string port;
   BoardState state = BoardState::Idle;
-  std::string stage;   // the library's status words while running
+  std::string stage;   // while running: the latest log line or status words
   std::string reason;  // why the last board failed
   int32_t percent = 0;
   int64_t totalBytes = 0;
