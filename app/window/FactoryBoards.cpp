@@ -4,10 +4,11 @@
 #include <utility>
 
 std::string StateText(const FactoryRow& row) {
+  const std::string last = row.lastOutcome.empty() ? std::string() : " (last: " + row.lastOutcome + ")";
   switch (row.state) {
     case BoardState::Idle: return "idle";
-    case BoardState::WaitingForPort: return "waiting for the port";
-    case BoardState::WaitingForBoard: return "waiting for reset";
+    case BoardState::WaitingForPort: return "waiting for the port" + last;
+    case BoardState::WaitingForBoard: return "waiting for reset" + last;
     case BoardState::Running: return row.stage.empty() ? std::string("running") : row.stage;
     case BoardState::Verifying: return "verifying";
     case BoardState::Passed: return "done";
@@ -201,6 +202,7 @@ void CFactoryBoards::BoardEnded(size_t board, const BoardRunSummary& summary, co
   if (b->row.state != BoardState::Passed && b->row.state != BoardState::Failed && b->row.state != BoardState::Stopped)
     b->row.state = status == 0 ? BoardState::Passed : status == 130 ? BoardState::Stopped : BoardState::Failed;
   if (b->row.state == BoardState::Failed && b->row.reason.empty()) b->row.reason = summary.result;
+  b->row.lastOutcome = StateText(b->row);
   b->changed = true;
   b->countsChanged = true;
 }

@@ -69,6 +69,12 @@ std::optional<StationFileError> ParseStationFile(const std::string& text, const 
 }
 
 std::optional<StationFileError> LoadStationFile(const std::string& path, StationFile& out) {
+  // No list of ports comes near this size; a disk image chosen by mistake is not read whole.
+  uint64_t size = 0;
+  int sizeError = 0;
+  if (host::RegularFileSize(path, size, sizeError) && size > kMaxStationPorts * (kMaxStationLine + 1) * 2)
+    return StationFileError{"cannot read the station file " + path + ": " + std::to_string(size) +
+                            " bytes is no list of ports"};
   std::string text;
   if (!host::ReadRegularFile(path, text)) {
     const int err = host::AccessError(path, host::Access::Read);

@@ -51,6 +51,11 @@ TEST(FactoryStationFile, UnreadableFilesAreRefusedAndSavedFilesReadBack) {
   ASSERT_TRUE(folder);
   EXPECT_TRUE(folder->text.starts_with("cannot read the station file " + dir.Path() + ": ")) << folder->text;
 
+  const std::string huge = dir.Write("huge.img", std::string(600000, '#'));
+  auto tooBig = LoadStationFile(huge, s);
+  ASSERT_TRUE(tooBig);
+  EXPECT_EQ(tooBig->text, "cannot read the station file " + huge + ": 600000 bytes is no list of ports");
+
   const std::vector<std::string> ports{"/dev/ttyUSB0", "/dev/serial/by-id/usb-X-if00"};
   ASSERT_EQ(SaveStationFile(dir.File("st.txt"), ports), std::nullopt);
   ASSERT_EQ(LoadStationFile(dir.File("st.txt"), s), std::nullopt);
@@ -129,6 +134,9 @@ TEST_F(FactoryBoardsTest, TheStateColumnFollowsTheBoardThroughARun) {
   // A run that ends without a state call still shows how it ended.
   boards.BoardEnded(0, Summary(0, "", 2), Counts(1, 0));
   EXPECT_EQ(StateText(boards.Row(0)), "done");
+  // A station's port then waits for the next board and still tells how the last one went.
+  boards.StateChanged(1, BoardState::WaitingForBoard);
+  EXPECT_EQ(StateText(boards.Row(1)), "waiting for reset (last: failed: retry-failed)");
   EXPECT_EQ(boards.TakeChanged(), (std::vector<size_t>{0, 1}));
   EXPECT_TRUE(boards.TakeChanged().empty());
 }

@@ -169,6 +169,28 @@ TEST_F(FactoryViewTest, ClosingWhileBoardsRunAsksThenStopsThemWithoutBlocking) {
   EXPECT_EQ(Cell(0, CFactoryTable::StateColumn), "stopped") << Report();
 }
 
+TEST_F(FactoryViewTest, AStationTakesBoardAfterBoardUntilStoppedAndCountsThem) {
+  const std::string device = StartBoard({"--sessions", "2"});  // two boards put on the port in turn
+  const auto image = Image(12000, 9);
+  OpenView(ACT_PROGRAM, dir.WriteBytes("image.bin", image));
+  view->AddPort(device);
+  view->StationBox()->setChecked(true);
+  view->ReportField()->setText(QString::fromStdString(dir.File("report.jsonl")));
+  ASSERT_TRUE(view->OnStartAll()) << Report();
+  ASSERT_TRUE(WaitFor([&] { return view->Boards().Row(0).counts.passed == 2; }, 90s)) << Report();
+  ASSERT_TRUE(WaitFor([&] { return Cell(0, CFactoryTable::StateColumn).starts_with("waiting for"); }, 10s)) << Report();
+  EXPECT_TRUE(view->Running());  // the port waits for a third board
+  EXPECT_NE(Cell(0, CFactoryTable::StateColumn).find("(last: done)"), std::string::npos) << Report();
+  view->Button("stopAll")->click();
+  ASSERT_TRUE(RunToEnd(20s)) << Report();
+  EXPECT_EQ(Cell(0, CFactoryTable::PassedColumn), "2");
+  CCountsStore counts((std::filesystem::path(ConfigDir()) / CCountsStore::kFileName).string());
+  ASSERT_EQ(counts.Load(), std::nullopt);
+  EXPECT_EQ(counts.Get(device), (PortCounts{2, 0}));
+  const std::string report = TempDir::Read(dir.File("report.jsonl"));
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 2) << report;  // the board that never came has no record
+}
+
 TEST_F(FactoryViewTest, StationFilesLoadSaveAndARefusedOneKeepsTheBoards) {
   OpenView(ACT_PROGRAM, "");
   view->AddPort("/dev/ttyUSB9");

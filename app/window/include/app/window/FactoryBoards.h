@@ -29,9 +29,11 @@ struct FactoryRow {
   double bytesPerSecond = 0;
   PortCounts counts;          // stored counts plus this run's
   double lastSeconds = -1;    // the last board's duration; < 0: none yet
+  std::string lastOutcome;    // how the last board ended ("done", "failed: REASON"); empty: none yet
 };
 
-// The state column's words: "waiting for reset", the stage, "done", "failed: REASON", ...
+// The state column's words: "waiting for reset", the stage, "done", "failed: REASON", ...;
+// a station's port waiting for its next board also says how the last one ended.
 std::string StateText(const FactoryRow& row);
 // "45 % at 12.5 KiB/s"; empty before the first progress.
 std::string ProgressText(const FactoryRow& row);
