@@ -33,6 +33,11 @@ bool CFactoryDlg::AddPort(const std::string& port) {
     ShowMessage("Name a port to add: pick one of the list or type its path", false);
     return false;
   }
+  // What a station file could not hold back is no port either.
+  if (std::any_of(port.begin(), port.end(), [](char c) { return static_cast<unsigned char>(c) <= ' ' || c == 0x7F; })) {
+    ShowMessage("\"" + port + "\" is not a port: blanks or control characters inside", false);
+    return false;
+  }
   if (std::find(m_ports.begin(), m_ports.end(), port) != m_ports.end()) {
     ShowMessage(port + " is already a board of this view", false);
     return false;

@@ -195,6 +195,8 @@ TEST_F(FactoryViewTest, StationFilesLoadSaveAndARefusedOneKeepsTheBoards) {
   OpenView(ACT_PROGRAM, "");
   view->AddPort("/dev/ttyUSB9");
   EXPECT_FALSE(view->AddPort("/dev/ttyUSB9"));
+  EXPECT_FALSE(view->AddPort("/dev/tty USB9"));
+  EXPECT_EQ(view->MessageLine()->text().toStdString(), "\"/dev/tty USB9\" is not a port: blanks or control characters inside");
   const std::string bad = dir.Write("bad.txt", "/dev/ttyUSB0\n/dev/tty USB1\n");
   prompts.answers.push_back(QString::fromStdString(bad));
   view->Button("load")->click();
