@@ -3,8 +3,6 @@
 #include "cli/CliOutput.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 
 namespace {
@@ -64,8 +62,7 @@ CBoardConsole::~CBoardConsole() {
 }
 
 bool CBoardConsole::OpenLogFile(const std::string& path, std::string& error) {
-  m_log = std::fopen(path.c_str(), "a");
-  if (!m_log) error = std::strerror(errno);
+  m_log = OpenLogForAppend(path, error);
   return m_log != nullptr;
 }
 
@@ -96,6 +93,13 @@ void CBoardConsole::ConsoleChar(size_t board, char ch) {
   if (m_mode.quiet) return;
   std::lock_guard lock(m_mutex);
   Slot& slot = m_slots[board];
+  if (PassesConsoleThrough()) {
+    // One board on no terminal: its bytes go out as they come, unchanged.
+    std::fputc(static_cast<unsigned char>(ch), stderr);
+    std::fflush(stderr);
+    m_consoleOpen = ch != '\n';
+    return;
+  }
   if (ch == '\n') {
     FlushConsoleLocked(board);
   } else if (ch != '\r') {
@@ -186,6 +190,10 @@ void CBoardConsole::ReleaseHeldLocked(Slot& slot, size_t board, Clock::time_poin
 }
 
 void CBoardConsole::FlushConsoleLocked(size_t board) {
+  if (m_consoleOpen) {
+    std::fputc('\n', stderr);
+    m_consoleOpen = false;
+  }
   Slot& slot = m_slots[board];
   if (slot.consoleLine.empty()) return;
   const std::string line = m_slots.size() > 1 || m_mode.prefixed ? slot.name + "> " + slot.consoleLine : slot.consoleLine;
@@ -195,6 +203,11 @@ void CBoardConsole::FlushConsoleLocked(size_t board) {
 
 void CBoardConsole::WriteLocked(FILE* stream, const std::string& line) {
   HideLocked();
+  if (m_consoleOpen) {
+    // Console text passed through stays on its own line, above this one.
+    std::fputc('\n', stderr);
+    m_consoleOpen = false;
+  }
   std::fputs(line.c_str(), stream);
   std::fputc('\n', stream);
   std::fflush(stream);

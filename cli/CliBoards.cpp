@@ -1,13 +1,7 @@
-// A run over several ports, or a station, on the command line: the
-// production library runs the boards, the display ticks on the main thread
-// meanwhile, Ctrl-C stops every board; then the summary table and the exit status.
+// The table that ends a run over several ports, a station or a run with a report.
 #include "cli/CliBoards.h"
 
 #include "cli/CliBoardConsole.h"
-#include "cli/CliOutput.h"
-#include "cli/CliSignals.h"
-#include "prod/Production.h"
-#include "core/ConfigLocation.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -50,51 +44,14 @@ void PrintCounts(CBoardConsole& console, const std::vector<BoardPort>& ports, co
   }
 }
 
-ProductionSetUp SetUpOf(const CliOptions& o, std::vector<BoardPort> ports, std::string configDir) {
-  ProductionSetUp s;
-  s.job = o;
-  s.configDir = std::move(configDir);
-  s.boards = std::move(ports);
-  s.station = o.loop;
-  s.reportFile = o.reportFile;
-  return s;
-}
-
 }  // namespace
 
 bool WantsBoardRunner(const CliOptions& o) { return o.ports.size() > 1 || o.loop || !o.reportFile.empty(); }
 
-int RunBoards(const CliOptions& o) {
-  // Before any other thread starts, so that every thread leaves the signals to it.
-  CSignalWatch signals;
-  std::vector<BoardPort> ports;
-  const bool prefixed = o.ports.size() > 1 || o.loop;
-  CBoardConsole early({}, CBoardConsole::Mode{o.quiet, false, false});
-  auto refuse = [&](RunRefusal reason, const std::string& text) {
-    early.Message(IBoardsDisplay::kNoBoard, text);
-    return static_cast<int>(ExitStatus(RefusedRun(reason)));
-  };
-  if (o.ports.empty()) return refuse(RunRefusal::BadOption, "--loop and --report need the ports given with -p");
-  if (auto why = SplitPorts(o.ports, ports)) return refuse(RunRefusal::BadOption, *why);
-  const ConfigLocation where = LocateConfigForProcess(o.configDir);
-  if (!where.problem.empty()) early.Message(IBoardsDisplay::kNoBoard, "configuration: " + where.problem);
-
-  std::vector<std::string> names;
-  for (const auto& p : ports) names.push_back(p.name);
-  CBoardConsole console(names, CBoardConsole::Mode{o.quiet, StderrIsTerminal(), prefixed});
-  CProduction production(SetUpOf(o, ports, where.dir), console);
-  if (auto refusal = production.Check()) return refuse(refusal->reason, refusal->text);
-  std::string why;
-  if (!o.logFile.empty() && !console.OpenLogFile(o.logFile, why))
-    return refuse(RunRefusal::LogFileUnusable, "cannot open the log file " + o.logFile + ": " + why);
-  CSignalListener stopOnSignal(signals, [&production] { production.StopAll(); });
-  if (signals.Interrupted()) production.StopAll();  // came before the listener
-  if (!production.Start()) return ExitStatus(RefusedRun(production.Refusal()->reason));
-  while (!production.WaitFor(std::chrono::milliseconds(200))) console.Tick();
-  console.Close();
-  if (o.loop)
-    PrintCounts(console, ports, production.Counts());
+void PrintSummary(CBoardConsole& console, const std::vector<BoardPort>& boards, bool station,
+                  const CProduction& production) {
+  if (station)
+    PrintCounts(console, boards, production.Counts());
   else
-    PrintResults(console, ports, production.Results());
-  return production.ExitStatus();
+    PrintResults(console, boards, production.Results());
 }

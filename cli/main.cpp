@@ -1,6 +1,5 @@
 // tqupdate: the command line of TqUpdater.
 #include "cli/CliArgs.h"
-#include "cli/CliBoards.h"
 #include "cli/CliOutput.h"
 #include "cli/CliSession.h"
 #include "cli/InterruptWatch.h"
@@ -13,7 +12,5 @@ int main(int argc, char** argv) {
   if (auto status = ParseCliArguments(argc, argv, o, std::cout, std::cerr)) return *status;
   IgnoreBrokenPipe();
   if (o.listPorts) return RunPortsCommand();
-  if (WantsBoardRunner(o)) return RunBoards(o);
-  if (!o.ports.empty()) o.port = o.ports.front();
   return RunCliSession(o);
 }

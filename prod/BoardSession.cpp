@@ -26,7 +26,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The window's view for the command line: output goes to the run's sink;
+// The window's view for a board's run: output goes to the run's sink;
 // the controls' state is kept for the window logic. Progress is taken here,
 // on the worker thread, so that it reaches the sink in order with the log
 // lines around it.

@@ -1,4 +1,4 @@
-// The configuration checks of a command-line run, before the port is opened.
+// The configuration checks of a board's run, before the port is opened.
 #include "prod/ConfigChecks.h"
 
 #include "core/UpdateSettings.h"

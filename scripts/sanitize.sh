@@ -3,7 +3,7 @@
 #
 #   scripts/sanitize.sh address   every test, AddressSanitizer + UndefinedBehaviorSanitizer
 #                                 (leak detection on), in build-asan/ (preset asan)
-#   scripts/sanitize.sh thread    the comm, update, cli and gui tests under
+#   scripts/sanitize.sh thread    the comm, update, prod, cli and gui tests under
 #                                 ThreadSanitizer, in build-tsan/ (preset tsan)
 #
 # The presets hold the sanitizers' options. A sanitizer's exit status (86 for

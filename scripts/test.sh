@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test; then every test again under
 # AddressSanitizer with UndefinedBehaviorSanitizer, the threaded areas (comm,
-# update, cli, gui) under ThreadSanitizer, and each fuzz target for a short
+# update, prod, cli, gui) under ThreadSanitizer, and each fuzz target for a short
 # while; then the Windows build of the command line, its tests under wine and
 # its end-to-end runs. Any failure, sanitizer report or fuzzer finding fails
 # the run. Builds and test runs use every core (TQ_JOBS to change that).

@@ -24,10 +24,7 @@ std::string NameOf(const std::string& device) {
 
 class CliBoardsTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    fs::create_directory(Config());
-    for (const char* f : {"cfg.ini", "boot.bin", "flash.bin"}) fs::copy_file(kBin + "/config/" + f, Config() + "/" + f);
-  }
+  void SetUp() override { MakeConfigFolder(Config()); }
   std::string Config() const { return dir.File("config"); }
   std::string Flash(size_t i) const { return dir.File("flash" + std::to_string(i) + ".img"); }
 
@@ -60,18 +57,7 @@ protected:
     const std::string flash = TempDir::Read(Flash(board));
     return flash.size() >= offset + length ? flash.substr(offset, length) : std::string();
   }
-  // Every line of the report, each of which must be one whole JSON object.
-  std::vector<JsonObject> Records() const {
-    const std::string text = TempDir::Read(dir.File("report.jsonl"));
-    EXPECT_TRUE(text.empty() || text.back() == '\n') << "the report ends inside a record";
-    std::vector<JsonObject> records;
-    for (const auto& line : Lines(text)) {
-      auto record = CJsonLine::Parse(line);
-      EXPECT_TRUE(record.has_value()) << "not a JSON object: " << line;
-      if (record) records.push_back(*record);
-    }
-    return records;
-  }
+  std::vector<JsonObject> Records() const { return JsonRecords(dir.File("report.jsonl")); }
   // Waits until the report holds `count` records.
   bool AwaitRecords(size_t count, std::chrono::seconds limit) const {
     const auto deadline = std::chrono::steady_clock::now() + limit;

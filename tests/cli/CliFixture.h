@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tests/support/Bytes.h"
+#include "tests/support/Json.h"
 #include "tests/support/Process.h"
 #include "tests/support/TempDir.h"
 
@@ -35,6 +36,25 @@ const std::vector<std::string> kBootLines = {
     "Send Chip Type/Sdram Size/Xtal", "Send flash file lenth.", "Send flash file code.", "Flash File length = 10000.",
     "flash file receive ok.", "Send Control info."};
 
+// A configuration folder with the sample cfg.ini, boot.bin and flash.bin.
+inline void MakeConfigFolder(const std::string& folder) {
+  fs::create_directory(folder);
+  for (const char* f : {"cfg.ini", "boot.bin", "flash.bin"}) fs::copy_file(kBin + "/config/" + f, folder + "/" + f);
+}
+
+// Every line of a JSON Lines report, each of which must be one whole object.
+inline std::vector<JsonObject> JsonRecords(const std::string& file) {
+  const std::string text = TempDir::Read(file);
+  EXPECT_TRUE(text.empty() || text.back() == '\n') << "the report ends inside a record";
+  std::vector<JsonObject> records;
+  for (const auto& line : Lines(text)) {
+    auto record = CJsonLine::Parse(line);
+    EXPECT_TRUE(record.has_value()) << "not a JSON object: " << line;
+    if (record) records.push_back(*record);
+  }
+  return records;
+}
+
 inline std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
@@ -42,10 +62,7 @@ inline std::vector<std::string> Concat(std::vector<std::string> a, const std::ve
 
 class CliTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    fs::create_directory(Config());
-    for (const char* f : {"cfg.ini", "boot.bin", "flash.bin"}) fs::copy_file(kBin + "/config/" + f, Config() + "/" + f);
-  }
+  void SetUp() override { MakeConfigFolder(Config()); }
   std::string Config() const { return dir.File("config"); }
   // Replaces the first `from` in cfg.ini by `to`.
   void EditConfig(const std::string& from, const std::string& to) {

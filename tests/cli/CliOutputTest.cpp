@@ -1,5 +1,6 @@
 // The command line's output: the chip's console bytes on a terminal, and a
 // run started with its standard output and error closed.
+#include "cli/CliBoardConsole.h"
 #include "cli/CliOutput.h"
 #include "tests/cli/CliFixture.h"
 
@@ -9,15 +10,17 @@ namespace {
 
 using namespace clitest;
 
-// What CCliOutput writes to stderr for the console bytes, captured in a child.
-std::string ConsoleShown(const std::string& bytes, bool escape, bool bar, const std::string& file) {
+// What the display of one board writes to stderr for the console bytes,
+// captured in a child; `terminal`: as on a terminal, with its board line.
+std::string ConsoleShown(const std::string& bytes, bool terminal, bool bar, const std::string& file) {
   const int status = RunInChildProcess([&] {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0 || ::dup2(fd, STDERR_FILENO) < 0) return 1;
-    CCliOutput out(false, bar, escape);
-    if (bar) out.Progress(0, 100);
-    for (char ch : bytes) out.ConsoleChar(ch);
-    out.Finish();
+    CBoardConsole out({"board"}, CBoardConsole::Mode{false, terminal, false});
+    if (bar) out.Progress(0, 0, 100);
+    for (char ch : bytes) out.ConsoleChar(0, ch);
+    out.Finish(0);
+    out.Close();
     return 0;
   });
   return status == 0 ? TempDir::Read(file) : "child failed";
@@ -26,13 +29,16 @@ std::string ConsoleShown(const std::string& bytes, bool escape, bool bar, const 
 TEST(CliOutput, ControlBytesReachATerminalOnlyAsText) {
   TempDir dir;
   const std::string chip = "boot\x1b[2J\x1b]0;title\x07 ok\x7f\xff\r\nnext\tline\n";
-  EXPECT_EQ(ConsoleShown(chip, true, false, dir.File("tty")),
-            "boot\\x1B[2J\\x1B]0;title\\x07 ok\\x7F\\xFF\nnext\tline\n");
-  // Below the progress bar the same text, and no escape byte of the chip's.
-  const std::string withBar = ConsoleShown(chip, true, true, dir.File("bar"));
-  EXPECT_NE(withBar.find("boot\\x1B[2J\\x1B]0;title\\x07 ok\\x7F\\xFF\n"), std::string::npos) << withBar;
-  EXPECT_EQ(withBar.find("\x1b[2J"), std::string::npos);
-  EXPECT_EQ(withBar.find('\x07'), std::string::npos);
+  // Above the board's line, with or without its progress bar, the text
+  // shown safely, and no escape byte of the chip's.
+  for (bool bar : {false, true}) {
+    const std::string shown = ConsoleShown(chip, true, bar, dir.File("tty"));
+    EXPECT_NE(shown.find("boot\\x1B[2J\\x1B]0;title\\x07 ok\\x7F\\xFF\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("next\tline\n"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("\x1b[2J"), std::string::npos);
+    EXPECT_EQ(shown.find("\x1b]0"), std::string::npos);
+    EXPECT_EQ(shown.find('\x07'), std::string::npos);
+  }
   // Not a terminal: the bytes pass unchanged.
   EXPECT_EQ(ConsoleShown(chip, false, false, dir.File("file")), chip);
 }

@@ -1,7 +1,8 @@
-// The display of a run over several boards. Log lines go to stdout, behind
-// the board's name when the run is prefixed; messages and the chips' console
-// text (whole lines) go to stderr; with --log every log line is also
-// appended to a file behind a time stamp.
+// The command line's display of a run over one board or several. Log lines
+// go to stdout, behind the board's name when the run is prefixed; messages
+// and the chips' console text (whole lines; a lone board's bytes as they
+// come when stderr is no terminal) go to stderr; with --log every log line
+// is also appended to a file behind a time stamp.
 //
 // On a terminal the bottom of stderr holds one line per board: its progress
 // bar (percent, bytes, rate, time left) while a phase runs, else its status.
@@ -72,6 +73,7 @@ private:
   };
 
   std::string Prefix(size_t board) const;
+  bool PassesConsoleThrough() const { return !m_mode.live && !m_mode.prefixed && m_slots.size() == 1; }
   void EndPhaseLocked(size_t board, Clock::time_point now);
   void ReleaseHeldLocked(Slot& slot, size_t board, Clock::time_point olderThan);
   void FlushConsoleLocked(size_t board);
@@ -85,6 +87,7 @@ private:
   Mode m_mode;
   bool m_shown = false;  // the board lines are on screen
   bool m_closed = false;
+  bool m_consoleOpen = false;  // console text passed through ends inside a line
   size_t m_width = 80;
   FILE* m_log = nullptr;
 };

@@ -1,4 +1,4 @@
-// Where a command-line run takes its files and its batch list from.
+// Where a board's run takes its files and its batch list from.
 #pragma once
 
 #include "app/ReadBack.h"

@@ -1,4 +1,4 @@
-// The first step of a command-line run: everything it decides from the
+// The first step of a board's run: everything it decides from the
 // options and the configuration before the port is opened.
 #pragma once
 

@@ -39,7 +39,7 @@ enum class RunRefusal {
 // What stopped a run from outside the update.
 enum class RunStop {
   NoWorker,     // the worker thread did not start
-  Interrupted,  // Ctrl-C, SIGTERM or SIGHUP
+  Interrupted,  // a stop request (on the command line: Ctrl-C, SIGTERM or SIGHUP)
   PortLost,     // the device went away before the update began to talk to it
   ChipSilent,   // no progress for --timeout seconds (console text does not count)
 };

@@ -1,4 +1,4 @@
-// The checks of the configuration a command-line run makes before the port
+// The checks of the configuration a board's run makes before the port
 // is opened: every list entry the chip is told about must exist, and a
 // batch list must hold only entries the update can carry out.
 #pragma once
