@@ -2,8 +2,9 @@
 # The factory view with many boards against one: the view (bench driver
 # factory_drive, offscreen) programs an image with read-back into 1 and then
 # 16 simulated boards paced at 115200 baud, and prints both wall times, their
-# ratio, the window process's CPU time (user+sys, from getrusage) in each run
-# and whether every flash holds the image. Run after a build:
+# ratio, the window process's CPU time (user+sys, from getrusage) and the
+# longest its event loop went without turning in each run, and whether every
+# flash holds the image. Run after a build:
 #   bash bench/factory_bench.sh [boards] [KiB]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,8 +37,8 @@ run() {  # label, ports...
   cat "$work/$label.out"
 }
 
-read -r _ _ _ one_passed _ one_wall _ one_cpu _ _ < <(run one "${devices[0]}")
-read -r _ _ _ all_passed _ all_wall _ all_cpu _ _ < <(run all "${devices[@]:1}")
+read -r _ _ _ one_passed _ one_wall _ one_cpu _ _ _ one_gap < <(run one "${devices[0]}")
+read -r _ _ _ all_passed _ all_wall _ all_cpu _ _ _ all_gap < <(run all "${devices[@]:1}")
 
 exact=yes
 for i in $(seq 0 "$boards"); do
@@ -45,9 +46,9 @@ for i in $(seq 0 "$boards"); do
 done
 records=$(cat "$work/all.jsonl" | wc -l)
 printf 'factory view: program %d KiB with read-back at 115200 baud (simulated pacing), %d cores\n' "$kib" "$(nproc)"
-awk -v b="$boards" -v ow="$one_wall" -v oc="$one_cpu" -v op="$one_passed" -v aw="$all_wall" -v ac="$all_cpu" \
-  -v ap="$all_passed" -v exact="$exact" -v rec="$records" 'BEGIN {
-  printf "  1 board  : %7.2f s wall, window CPU %5.2f s (user+sys), %d passed\n", ow, oc, op
-  printf "  %d boards: %7.2f s wall, window CPU %5.2f s (user+sys), %d passed, %d report records\n", b, aw, ac, ap, rec
+awk -v b="$boards" -v ow="$one_wall" -v oc="$one_cpu" -v op="$one_passed" -v og="$one_gap" -v aw="$all_wall" \
+  -v ac="$all_cpu" -v ap="$all_passed" -v ag="$all_gap" -v exact="$exact" -v rec="$records" 'BEGIN {
+  printf "  1 board  : %7.2f s wall, window CPU %5.2f s (user+sys), %d passed, longest event-loop gap %.0f ms\n", ow, oc, op, og
+  printf "  %d boards: %7.2f s wall, window CPU %5.2f s (user+sys), %d passed, longest event-loop gap %.0f ms, %d report records\n", b, aw, ac, ap, ag, rec
   printf "  wall ratio %.3f; window CPU per board-second %.4f; every flash byte-exact: %s\n", aw / ow, ac / (aw * b), exact
 }'
