@@ -86,6 +86,9 @@ TEST_F(CliMessagesTest, PathsThatAreNoRegularFilesAreRefused) {
   // A FIFO as the log would block the run until something read it.
   EXPECT_EQ(Run({"-p", port, "--log", fifo, "erase", "0", "4096"}, 10s), 2) << Report();
   EXPECT_TRUE(ErrHas("cannot open the log file " + fifo + ": not a regular file")) << Report();
+  // The same rule for a run over several ports.
+  EXPECT_EQ(Run({"-p", port + "," + port + "2", "--log", fifo, "erase", "0", "4096"}, 10s), 2) << Report();
+  EXPECT_TRUE(ErrHas("cannot open the log file " + fifo + ": not a regular file")) << Report();
 }
 
 TEST_F(CliMessagesTest, TimeOutIsShownAsGiven) {
