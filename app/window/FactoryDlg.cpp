@@ -128,6 +128,8 @@ QWidget* CFactoryDlg::BuildBoardsBox() {
   // The per-row actions, in the table's context menu.
   auto* stopRow = new QAction(QStringLiteral("S&top this board"), m_view);
   auto* removeRow = new QAction(QStringLiteral("&Remove this board"), m_view);
+  removeRow->setShortcut(QKeySequence::Delete);
+  removeRow->setShortcutContext(Qt::WidgetShortcut);
   connect(stopRow, &QAction::triggered, this, &CFactoryDlg::OnStopOne);
   connect(removeRow, &QAction::triggered, this, &CFactoryDlg::OnRemove);
   m_view->addAction(stopRow);

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
+#include <QTest>
 #include <QTimer>
 
 #include <set>
@@ -208,8 +209,16 @@ TEST_F(FactoryViewTest, StationFilesLoadSaveAndARefusedOneKeepsTheBoards) {
   prompts.answers.push_back(QString::fromStdString(good));
   view->Button("load")->click();
   EXPECT_EQ(view->Ports(), (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
-  view->TableView()->selectRow(0);
+  view->TableView()->selectRow(1);
   view->Button("remove")->click();
+  EXPECT_EQ(view->Ports(), (std::vector<std::string>{"/dev/ttyUSB0"}));
+  view->AddPort("/dev/ttyUSB1");
+  view->show();
+  view->activateWindow();
+  view->TableView()->setFocus();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+  view->TableView()->selectRow(0);
+  QTest::keyClick(view->TableView(), Qt::Key_Delete);  // the row's own action, from the keyboard
   prompts.answers.push_back(QString::fromStdString(dir.File("saved.txt")));
   view->Button("save")->click();
   StationFile saved;
