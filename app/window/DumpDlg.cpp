@@ -2,6 +2,7 @@
 
 #include "core/Messages.h"
 #include "app/window/ConsoleBox.h"
+#include "app/window/FactoryDlg.h"
 #include "comm/UIThread.h"
 
 #include <QAction>
@@ -55,6 +56,7 @@ CDumpDlg::CDumpDlg(CDumpApp& app, IWindowPrompts& prompts, QWidget* parent)
   addAction(m_aboutAction);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   connect(m_aboutAction, &QAction::triggered, this, &CDumpDlg::OnAbout);
+  SetUpFactoryAction();
   setWindowTitle(QString::fromUtf8(APP_VERSION_BANNER));
   setWindowIcon(TqUpdaterIcon());
   m_model.Load();

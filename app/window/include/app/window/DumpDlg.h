@@ -37,6 +37,7 @@
 #include <vector>
 
 class CConsoleBox;
+class CFactoryDlg;
 class CUIThread;
 class QAction;
 class QCheckBox;
@@ -85,6 +86,10 @@ public:
   // Worker view calls queued for the window's thread.
   size_t PendingViewCalls() const { return m_bridge->Pending(); }
   QAction* AboutAction() const { return m_aboutAction; }
+  // "Factory view..." (context menu, Ctrl+F): the settings applied to many boards.
+  QAction* FactoryAction() const { return m_factoryAction; }
+  // The factory view while it is open from this window, else nullptr.
+  CFactoryDlg* Factory() const { return m_factory.get(); }
 
   // The commands, as the buttons run them.
   void OnOpen();
@@ -94,6 +99,7 @@ public:
   void OnAppFile();
   void OnSaveAs();
   void OnAbout();
+  void OnFactory();
   // "Save log…" (context menu of the log, Ctrl+S): the lines as shown.
   void OnSaveLog();
   void CopyLogSelection();
@@ -144,6 +150,7 @@ private:
   void Shutdown();
   void SetUpStatusControls();
   void SetUpLogActions();
+  void SetUpFactoryAction();
   // The AppFile choice after the dialog or a drop, with its checks.
   void TakeAppFile(const QString& path);
   QString ShownLine(const QListWidgetItem* item) const;
@@ -201,6 +208,8 @@ private:
   std::string m_openFailure; // why the last open failed, until its box shows it
   std::unique_ptr<CUIThread> m_worker;
   QAction* m_aboutAction = nullptr;
+  QAction* m_factoryAction = nullptr;
+  std::unique_ptr<CFactoryDlg> m_factory;
   QAction* m_timeStampAction = nullptr;
   QAction* m_saveLogAction = nullptr;
   bool m_closing = false;
