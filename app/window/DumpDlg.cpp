@@ -175,7 +175,7 @@ void CDumpDlg::StartWorker() {
   m_batch = std::make_unique<CConfigBatchSource>(m_model.Config());
   m_runBatch = std::make_unique<CSwitchedBatch>(*m_batch);
   // The worker's reports are looked at on the window's thread.
-  m_watch.SetNotify([this] { QMetaObject::invokeMethod(this, [this] { TakeReports(); }, Qt::QueuedConnection); });
+  m_watch.SetNotify([this] { QMetaObject::invokeMethod(this, "TakePostedReports", Qt::QueuedConnection); });
   m_worker = std::make_unique<CUIThread>(UIThreadDeps{*m_bridge, m_readBackFiles, *m_runBatch, &m_watch,
                                                       m_app.m_strConfigDir, &m_app.m_dwWorkerThreadId, nullptr, {}});
   if (!m_worker->CreateThread()) m_worker.reset();

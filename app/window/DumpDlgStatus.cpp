@@ -117,6 +117,8 @@ void CDumpDlg::LogStartedUpdate() {
   m_meterTimer->start();
 }
 
+void CDumpDlg::TakePostedReports() { TakeReports(); }
+
 std::string CDumpDlg::TakeReports() {
   if (m_closing) return {};
   const CUpdateWatch::Reports r = m_watch.Take();

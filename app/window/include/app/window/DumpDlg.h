@@ -166,6 +166,11 @@ private:
   // The worker's reports; a failed open is logged and its text kept for
   // the box the worker shows next. Returns that text.
   std::string TakeReports();
+  // The worker's notice that reports wait: invoked by name through the
+  // window's queue, so that no functor made on the worker's thread is run on
+  // the window's (Qt hands queued calls over with locks the thread sanitizer
+  // cannot see; a call by name carries no data of ours across).
+  Q_INVOKABLE void TakePostedReports();
   std::string ReportPortFailure(PortOpenResult result);
   PortPlace CurrentPlace() const;
   void OnUpdateEnded();
