@@ -7,6 +7,7 @@
 #   bash bench/boards_bench.sh [boards] [KiB]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-device.sh
 bin=build/bin
 boards=${1:-8}
 kib=${2:-256}
@@ -22,8 +23,7 @@ for i in $(seq 0 $((boards - 1))); do
   sims+=($!)
 done
 for i in $(seq 0 $((boards - 1))); do
-  for _ in $(seq 100); do [ -s "$work/sim$i.out" ] && break; sleep 0.05; done
-  devices+=("$(head -n 1 "$work/sim$i.out")")
+  devices+=("$(sim_device "$work/sim$i.out")")
 done
 
 run() {  # label, ports (comma list)

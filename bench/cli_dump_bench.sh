@@ -5,6 +5,7 @@
 #   bash bench/cli_dump_bench.sh [MiB]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-device.sh
 bin=build/bin
 mib=${1:-4}
 bytes=$((mib * 1024 * 1024))
@@ -15,8 +16,7 @@ run() {  # label, extra chipsim options...
   local label=$1; shift
   "$bin/chipsim" --flash-file "$work/flash.img" --repeat 100 "$@" > "$work/sim.out" 2> /dev/null &
   local sim=$!
-  for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
-  local device; device=$(head -n 1 "$work/sim.out")
+  local device; device=$(sim_device "$work/sim.out")
   /usr/bin/time -f "%e %M" -o "$work/time" "$bin/tqupdate" -q -p "$device" dump 0 "$bytes" "$work/dump.bin" > /dev/null
   kill "$sim"; wait "$sim" 2>/dev/null || true
   read -r secs kib < "$work/time"

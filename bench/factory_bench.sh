@@ -8,6 +8,7 @@
 #   bash bench/factory_bench.sh [boards] [KiB]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-device.sh
 bin=build/bin
 boards=${1:-16}
 kib=${2:-64}
@@ -26,8 +27,7 @@ for i in $(seq 0 "$boards"); do  # board 0 for the single run, 1..N for the many
   sims+=($!)
 done
 for i in $(seq 0 "$boards"); do
-  for _ in $(seq 100); do [ -s "$work/sim$i.out" ] && break; sleep 0.05; done
-  devices+=("$(head -n 1 "$work/sim$i.out")")
+  devices+=("$(sim_device "$work/sim$i.out")")
 done
 
 run() {  # label, ports...

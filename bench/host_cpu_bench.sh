@@ -14,6 +14,7 @@
 #   BOARDS=16 KIB=256 bash bench/host_cpu_bench.sh /work/main/build build
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-device.sh
 boards=${BOARDS:-16}
 kib=${KIB:-256}
 bytes=$((kib * 1024))
@@ -42,8 +43,7 @@ start_sims() {  # bin, count: devices into the array devices, pids into sims
     sims+=($!)
   done
   for i in $(seq 0 $(($2 - 1))); do
-    for _ in $(seq 100); do [ -s "$work/sim$i.out" ] && break; sleep 0.05; done
-    devices+=("$(head -n 1 "$work/sim$i.out")")
+    devices+=("$(sim_device "$work/sim$i.out")")
   done
 }
 

@@ -5,6 +5,7 @@
 #   bash bench/resume_bench.sh [MiB] [PERCENT]     (default 1 MiB, cut at 90%)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-device.sh
 bin=build/bin
 mib=${1:-1}
 percent=${2:-90}
@@ -20,8 +21,7 @@ dump() {  # file, tqupdate dump options; chipsim options after --
   [ $# -gt 0 ] && shift
   "$bin/chipsim" --flash-file "$work/flash.img" --repeat 100 --baud 115200 "$@" > "$work/sim.out" 2> /dev/null &
   local sim=$!
-  for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
-  local device; device=$(head -n 1 "$work/sim.out")
+  local device; device=$(sim_device "$work/sim.out")
   local began; began=$(date +%s%N)
   local status=0
   "$bin/tqupdate" -q -p "$device" dump "${opts[@]}" 0 "$bytes" "$work/$file" > /dev/null 2>&1 || status=$?

@@ -11,6 +11,7 @@
 #   KIB=256 bash bench/window_dump_bench.sh /work/main/build build
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-device.sh
 root=$(pwd)
 kib=${KIB:-256}
 bytes=$((kib * 1024))
@@ -38,8 +39,8 @@ run() {  # build dir
     > "$w/sim.out" 2> "$w/sim.err" &
   local sim=$!
   pids+=("$sim")
-  for _ in $(seq 100); do [ -s "$w/sim.out" ] && break; sleep 0.05; done
-  sed -i "s|^COM1=.*|COM1=$(head -n1 "$w/sim.out")|" "$w/bin/config/cfg.ini"
+  local device; device=$(sim_device "$w/sim.out" "$w/sim.err")
+  sed -i "s|^COM1=.*|COM1=$device|" "$w/bin/config/cfg.ini"
   QT_QPA_PLATFORM=offscreen TQ_WINDOW_AUTORUN="dump:$bytes:$w/back.bin" HOME="$w" \
     "$w/bin/tqupdater" > "$w/win.out" 2> "$w/win.err" &
   local win=$!

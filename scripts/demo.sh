@@ -4,6 +4,7 @@
 # verification, then dump it back and compare. No hardware needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-device.sh
 bash scripts/build.sh
 bin=build/bin
 work=$(mktemp -d)
@@ -22,8 +23,7 @@ head -c 65536 "$work/repeated.bin" > "$work/sample.bin"
 "$bin/chipsim" --flash-file "$work/flash.img" --repeat 100 --baud 115200 --console \
   --log "$work/chipsim.log" > "$work/chipsim.out" &
 sim_pid=$!
-for _ in $(seq 100); do [ -s "$work/chipsim.out" ] && break; sleep 0.05; done
-device=$(head -n 1 "$work/chipsim.out")
+device=$(sim_device "$work/chipsim.out")
 echo "== chip simulator on $device"
 
 echo "== tqupdate program 0x100000 sample.bin --verify"

@@ -7,6 +7,7 @@
 #   bash scripts/factory-shot.sh [output.png]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-device.sh
 root=$(pwd)
 out=${1:-$root/docs/factory.png}
 bin=$root/build/bin
@@ -34,21 +35,25 @@ for i in $(seq 1 $boards); do
   pids+=($!)
 done
 for i in $(seq 1 $boards); do
-  for _ in $(seq 100); do [ -s "$work/sim$i.out" ] && break; sleep 0.05; done
-  devices+=("$(head -n1 "$work/sim$i.out")")
-  [ -n "${devices[-1]}" ] || { echo "chipsim $i did not start" >&2; cat "$work/sim$i.err" >&2; exit 1; }
+  devices+=("$(sim_device "$work/sim$i.out" "$work/sim$i.err")")
 done
 
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 800x680x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
+[ -e "/tmp/.X11-unix/X${display#:}" ] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
 
 DISPLAY=$display "$bin/factory_drive" "$work/config" "$work/image.bin" --report "$work/report.jsonl" \
   --hold-ms 60000 "${devices[@]}" >"$work/view.out" 2>&1 &
-pids+=($!)
+view=$!
+pids+=("$view")
 # 256 KiB at the line rate take about 25 s a board: 8 s in, the rows stand mid-run.
 sleep 8
+# A view that ended early would leave an empty screen: no picture then, and
+# the picture there stays as it was.
+kill -0 "$view" 2>/dev/null || { echo "the factory view ended early" >&2; cat "$work/view.out" >&2; exit 1; }
 mkdir -p "$(dirname "$out")"
-DISPLAY=$display import -window root -trim +repage "$out"
+DISPLAY=$display import -window root -trim +repage "$work/shot.png"
+mv "$work/shot.png" "$out"
 echo "saved $out"

@@ -7,6 +7,7 @@
 #   bash scripts/window-shot.sh [output.png] [scale]     (scale 2 for 200%)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-device.sh
 root=$(pwd)
 out=${1:-$root/docs/window.png}
 scale=${2:-1}
@@ -30,9 +31,7 @@ cp "$root/config/"{cfg.ini,boot.bin,flash.bin} "$work/bin/config/"
 "$bin/chipsim" --flash-file "$work/flash.img" --config "$work/bin/config" --baud line --repeat 50 \
   >"$work/sim.out" 2>"$work/sim.err" &
 pids+=($!)
-for _ in $(seq 100); do [ -s "$work/sim.out" ] && break; sleep 0.05; done
-device=$(head -n1 "$work/sim.out")
-[ -n "$device" ] || { echo "chipsim did not start" >&2; cat "$work/sim.err" >&2; exit 1; }
+device=$(sim_device "$work/sim.out" "$work/sim.err")
 sed -i "s|^COM1=.*|COM1=$device|" "$work/bin/config/cfg.ini"
 
 display=:$((90 + RANDOM % 100))
