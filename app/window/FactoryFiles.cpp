@@ -112,10 +112,15 @@ bool ParseCountsLine(const std::string& line, std::string& port, PortCounts& cou
 
 std::optional<std::string> CCountsStore::Load() {
   m_counts.clear();
+  m_kept.clear();
+  m_unreadable = false;
   std::string text;
   if (!host::ReadRegularFile(m_path, text)) {
     if (host::AccessError(m_path, host::Access::Read) == ENOENT) return std::nullopt;
-    return "cannot read the counts file " + m_path + "; the counts start from 0";
+    // The file is there but could not be read: it is left as it is, never
+    // replaced by counts that start from 0.
+    m_unreadable = true;
+    return "cannot read the counts file " + m_path + "; the counts start from 0 and are not saved";
   }
   std::istringstream in(text);
   std::string line;
@@ -125,16 +130,23 @@ std::optional<std::string> CCountsStore::Load() {
     if (line.empty() || line[0] == '#') continue;
     std::string port;
     PortCounts counts;
-    if (ParseCountsLine(line, port, counts)) m_counts[port] = counts;
-    else skipped += (skipped.empty() ? "" : ", ") + std::to_string(n);
+    if (ParseCountsLine(line, port, counts)) {
+      m_counts[port] = counts;
+    } else {
+      // Kept word for word: the next save writes it back, so nothing the file held is lost.
+      m_kept.push_back(line);
+      skipped += (skipped.empty() ? "" : ", ") + std::to_string(n);
+    }
   }
   if (skipped.empty()) return std::nullopt;
   return "the counts file " + m_path + " has lines that are no counts (skipped): " + skipped;
 }
 
 std::optional<std::string> CCountsStore::Save() const {
+  if (m_unreadable) return "the counts file " + m_path + " could not be read, so it is not written over";
   std::string text = "# TqUpdater factory view: passed failed port\n";
   for (const auto& [port, c] : m_counts) text += std::to_string(c.passed) + " " + std::to_string(c.failed) + " " + port + "\n";
+  for (const std::string& line : m_kept) text += line + "\n";
   if (!host::ReplaceFileWith(m_path, text)) return "cannot write the counts file " + m_path;
   return std::nullopt;
 }

@@ -4,6 +4,7 @@
 #include "app/window/FactoryBoards.h"
 #include "app/window/FactoryFiles.h"
 #include "app/window/FactoryJob.h"
+#include "core/platform/HostFiles.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +89,32 @@ TEST(FactoryCounts, CountsSurviveARestartAndBadLinesAreNamed) {
   EXPECT_EQ(third.Get("/dev/a"), (PortCounts{3, 1}));
   EXPECT_EQ(third.Get("/dev/d"), (PortCounts{2, 0}));
   EXPECT_EQ(third.Get("/dev/b"), PortCounts{});
+}
+
+// Whatever the counts file held that the view cannot use is left to the
+// operator: lines that are no counts are written back, and a file that is
+// there but cannot be read is never replaced by counts that start from 0.
+TEST(FactoryCounts, ASaveLosesNothingTheFileHeld) {
+  TempDir dir;
+  const std::string path = dir.File(CCountsStore::kFileName);
+  dir.Write(CCountsStore::kFileName, "3 1 /dev/a\nnotes: board 7 was dropped\n");
+  CCountsStore store(path);
+  ASSERT_TRUE(store.Load());
+  store.Set("/dev/a", {4, 1});
+  ASSERT_EQ(store.Save(), std::nullopt);
+  std::string text;
+  ASSERT_TRUE(host::ReadRegularFile(path, text));
+  EXPECT_NE(text.find("4 1 /dev/a\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("notes: board 7 was dropped\n"), std::string::npos) << text;
+
+  // A folder in the file's place stands for any file that cannot be read.
+  const std::string folder = dir.File("counts-folder");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  CCountsStore unreadable(folder);
+  EXPECT_EQ(unreadable.Load(), "cannot read the counts file " + folder + "; the counts start from 0 and are not saved");
+  unreadable.Set("/dev/a", {1, 0});
+  EXPECT_EQ(unreadable.Save(), "the counts file " + folder + " could not be read, so it is not written over");
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
 class FactoryBoardsTest : public ::testing::Test {

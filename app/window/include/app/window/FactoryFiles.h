@@ -48,9 +48,11 @@ public:
   explicit CCountsStore(std::string path) : m_path(std::move(path)) {}
 
   // Reads the file; a missing file is an empty store. A line that is not
-  // two counts and a port is skipped and named in the returned text.
+  // two counts and a port is skipped, named in the returned text and kept
+  // for the next save. A file that is there but cannot be read is never saved over.
   std::optional<std::string> Load();
-  // Writes every port's counts; the reason when the file cannot be replaced.
+  // Writes every port's counts; the reason when the file cannot be replaced
+  // (or was not read).
   std::optional<std::string> Save() const;
 
   PortCounts Get(const std::string& port) const;
@@ -62,4 +64,6 @@ public:
 private:
   std::string m_path;
   std::map<std::string, PortCounts> m_counts;
+  std::vector<std::string> m_kept;  // lines that are no counts, written back as they were
+  bool m_unreadable = false;        // the file is there but could not be read
 };
