@@ -23,7 +23,10 @@ int RunFactory(const std::string& configDir) {
   FactoryStart start = RememberedFactoryStart(configDir);
   CFactoryDlg factory(prompts, std::move(start.model), start.choices, configDir);
   factory.exec();
-  return 0;
+  // Scripts that open the view learn how its last run ended, in the command
+  // line's statuses: 0 only when every board's bytes were right.
+  const int status = factory.LastExitStatus();
+  return status < 0 ? 0 : status;
 }
 
 }  // namespace
