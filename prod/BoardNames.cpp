@@ -1,13 +1,17 @@
 // The pure rules of a run over several ports: board names, the port list,
-// the per-board file names and the run's exit status.
+// the per-board file names (and which are there already) and the run's exit status.
 #include "prod/BoardNames.h"
 
 #include "core/Profile.h"
 
+#include <filesystem>
 #include <set>
 
-std::string PortName(const std::string& port) {
-  if (port.find('/') == std::string::npos) {
+std::string PortName(const std::string& given) {
+  // A Windows device path (\\.\COM10) is the port it names; its backslashes
+  // must not reach the file names made from the name.
+  const std::string port = given.rfind("\\\\.\\", 0) == 0 ? given.substr(4) : given;
+  if (port.find_first_of("/\\") == std::string::npos) {
     std::string digits = port;
     if (digits.size() > 3 && EqualNoCase(digits.substr(0, 3), "COM")) digits = digits.substr(3);
     return "COM" + digits;
@@ -15,7 +19,7 @@ std::string PortName(const std::string& port) {
   std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
   while (!name.empty() && name.front() == '/') name.erase(0, 1);
   for (char& c : name)
-    if (c == '/') c = '-';
+    if (c == '/' || c == '\\') c = '-';
   return name;
 }
 
@@ -55,6 +59,16 @@ std::string ExpandFileName(const std::string& pattern, const std::string& name, 
     }
   }
   return out;
+}
+
+int64_t FirstFreeRun(const std::string& pattern, const std::string& name, int64_t from) {
+  if (pattern.find("{n}") == std::string::npos) return from;
+  std::error_code ec;
+  // symlink_status: a link, even a dangling one, counts as a file that is there.
+  while (std::filesystem::symlink_status(ExpandFileName(pattern, name, from), ec).type() !=
+         std::filesystem::file_type::not_found)
+    ++from;
+  return from;
 }
 
 std::optional<std::string> CheckDumpPattern(const std::string& pattern, size_t ports, bool station) {

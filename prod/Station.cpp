@@ -45,6 +45,14 @@ StationCounts RunStation(const BoardsContext& ctx, const BoardPort& port, size_t
   int64_t run = 1;
   bool portMissing = false;
   while (!stop.Requested()) {
+    if (ctx.options.command == JobCommand::Dump) {
+      const int64_t free = FirstFreeRun(ctx.options.dumpFile, port.name, run);
+      if (free != run)
+        ctx.display.LogLine(index, "the dump files of boards " + std::to_string(run) + " to " +
+                                       std::to_string(free - 1) + " are there already; the next board is " +
+                                       std::to_string(free));
+      run = free;
+    }
     ctx.display.SetStatus(index, "waiting for board " + std::to_string(run), Counts(counts));
     const BoardRunSummary s = RunOneBoard(ctx, port, index, run, true, portMissing);
     if (s.chipHeard) {

@@ -8,8 +8,11 @@
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <filesystem>
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -21,6 +24,9 @@ TEST(BoardPorts, NamesListsAndFileNames) {
   EXPECT_EQ(PortName("/dev/pts/3"), "pts-3");
   EXPECT_EQ(PortName("3"), "COM3");
   EXPECT_EQ(PortName("com7"), "COM7");
+  // A Windows device path names its port; no backslash reaches a file name.
+  EXPECT_EQ(PortName("\\\\.\\COM10"), "COM10");
+  EXPECT_EQ(PortName("odd\\name"), "odd-name");
 
   std::vector<BoardPort> ports;
   EXPECT_EQ(SplitPorts({"/dev/ttyUSB0,/dev/ttyUSB1", "COM3"}, ports), std::nullopt);
@@ -36,6 +42,21 @@ TEST(BoardPorts, NamesListsAndFileNames) {
   EXPECT_TRUE(CheckDumpPattern("d.bin", 2, false).has_value());
   EXPECT_TRUE(CheckDumpPattern("d-{port}.bin", 1, true).has_value());
   EXPECT_EQ(CheckDumpPattern("d-{port}-{n}.bin", 4, true), std::nullopt);
+}
+
+// A station started again goes on after the dumps an earlier one left, a
+// link (even one that leads nowhere) counting as a file that is there.
+TEST(BoardPorts, AStationStartedAgainWritesOverNoEarlierDump) {
+  TempDir dir;
+  const std::string pattern = dir.File("d-{port}-{n}.bin");
+  EXPECT_EQ(FirstFreeRun(pattern, "pts-3", 1), 1);
+  dir.Write("d-pts-3-1.bin", "earlier");
+  dir.Write("d-pts-3-2.bin", "earlier");
+  std::filesystem::create_symlink(dir.File("nowhere"), dir.File("d-pts-3-3.bin"));
+  EXPECT_EQ(FirstFreeRun(pattern, "pts-3", 1), 4);
+  EXPECT_EQ(FirstFreeRun(pattern, "pts-4", 1), 1);
+  // Without {n} every board has the same file: nothing to skip to.
+  EXPECT_EQ(FirstFreeRun(dir.File("d-pts-3-1.bin"), "pts-3", 1), 1);
 }
 
 TEST(BoardPorts, ExitStatusIsTheFirstFailureInPortOrder) {

@@ -23,6 +23,9 @@ std::string PortName(const std::string& port);
 std::optional<std::string> SplitPorts(const std::vector<std::string>& given, std::vector<BoardPort>& out);
 // FILE with {port} replaced by the board's name and {n} by its run number.
 std::string ExpandFileName(const std::string& pattern, const std::string& name, int64_t run);
+// The first run number from `from` on whose file is not there yet, so that a
+// station started again does not write over the dumps of an earlier one.
+int64_t FirstFreeRun(const std::string& pattern, const std::string& name, int64_t from);
 // Why a dump's FILE cannot serve these boards (one file each), or nothing.
 std::optional<std::string> CheckDumpPattern(const std::string& pattern, size_t ports, bool station);
 // The run's exit status: 130 after a stop of all boards, else that of the
