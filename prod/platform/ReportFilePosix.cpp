@@ -82,12 +82,23 @@ bool CRecordFile::Append(const std::string& line, std::string& error) {
     error = "no report file";
     return false;
   }
+  // A full disk (or a file-size limit) can take part of the line: the file
+  // is cut back to where it ended, so that it holds whole records only and a
+  // later record does not run on from half of this one.
+  struct stat before {};
+  const bool sized = ::fstat(m_fd, &before) == 0;
   ssize_t n = -1;
   do {
     n = ::write(m_fd, line.data(), line.size());
   } while (n < 0 && errno == EINTR);
   if (n != static_cast<ssize_t>(line.size())) {
-    error = n < 0 ? std::strerror(errno) : "short write";
+    error = n < 0 ? std::strerror(errno) : "short write (the disk may be full)";
+    if (n > 0 && (!sized || ::ftruncate(m_fd, before.st_size) != 0)) {
+      // Part of the record stays: later records would read as garbage after it.
+      ::close(m_fd);
+      m_fd = -1;
+      error += "; part of the record stays at the end of the file";
+    }
     return false;
   }
   if (::fsync(m_fd) != 0) {

@@ -97,9 +97,17 @@ bool CRecordFile::Append(const std::string& line, std::string& error) {
     error = "no report file";
     return false;
   }
+  // A full disk can take part of the line: the file is cut back to where it
+  // ended, so that it holds whole records only.
+  const long long before = ::_filelengthi64(m_fd);
   const int n = ::_write(m_fd, line.data(), static_cast<unsigned>(line.size()));
   if (n != static_cast<int>(line.size())) {
-    error = n < 0 ? std::strerror(errno) : "short write";
+    error = n < 0 ? std::strerror(errno) : "short write (the disk may be full)";
+    if (n > 0 && (before < 0 || ::_chsize_s(m_fd, before) != 0)) {
+      ::_close(m_fd);
+      m_fd = -1;
+      error += "; part of the record stays at the end of the file";
+    }
     return false;
   }
   if (::_commit(m_fd) != 0) {

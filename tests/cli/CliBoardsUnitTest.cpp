@@ -117,6 +117,31 @@ TEST(BoardRecord, Sha256AndAppendedRecords) {
   EXPECT_FALSE(nowhere.Open(dir.File("no/such/folder/r.jsonl"), why));
 }
 
+// A disk that fills up in the middle of a record: the write takes part of
+// the line, the record is refused, and the file keeps whole records only, so
+// the next record, once there is room, does not run on from half of it.
+TEST(BoardRecord, ARecordCutShortByAFullDiskLeavesNoHalfLine) {
+  TempDir dir;
+  std::string why;
+  const std::string path = dir.Write("r.jsonl", "{\"old\":1}\n");
+  CRecordFile file;
+  ASSERT_TRUE(file.Open(path, why)) << why;
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit full = saved;
+  full.rlim_cur = 15;  // room for 5 bytes of the next record
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+  const bool appended = file.Append("{\"board\":\"cut\"}\n", why);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(appended);
+  EXPECT_NE(why.find("short write"), std::string::npos) << why;
+  EXPECT_EQ(TempDir::Read(path), "{\"old\":1}\n");
+  ASSERT_TRUE(file.Append("{\"board\":\"next\"}\n", why)) << why;
+  EXPECT_EQ(TempDir::Read(path), "{\"old\":1}\n{\"board\":\"next\"}\n");
+}
+
 TEST(ProgressMeter, NeverClaimsMoreThanTheLineCarried) {
   // 65536 bytes at exactly 11520 bytes a second, acknowledged every 4096
   // bytes; the phase's first byte went out 100 ms after the log line before it.
