@@ -3,11 +3,9 @@
 
 #include "update/UpdateIo.h"
 
+// The worker's clock (CUIThread::CQueueClock) adds the wait that a stop cuts short.
 class CSteadyClock : public IUpdateClock {
 public:
-  static constexpr uint32_t kStopSliceMs = 20;
   void Wait(uint32_t milliseconds) override;
-  // Waits in pieces of at most kStopSliceMs and asks between them.
-  bool WaitOrStop(uint32_t milliseconds, const std::function<bool()>& stopWaiting) override;
   uint64_t NowMs() override;
 };

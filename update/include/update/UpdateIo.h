@@ -47,8 +47,8 @@ public:
   virtual ~IUpdateClock() = default;
   virtual void Wait(uint32_t milliseconds) = 0;
   // As Wait, but gives up as soon as `stopWaiting` answers true; false then.
-  // A clock that waits for real asks in pieces short enough for a stop to
-  // take effect within a fraction of a second.
+  // A clock that waits for real must learn of a stop while it sleeps (the
+  // worker's sleeps on its queue, where the stop arrives).
   virtual bool WaitOrStop(uint32_t milliseconds, const std::function<bool()>& stopWaiting) {
     Wait(milliseconds);
     return !stopWaiting();
