@@ -1,19 +1,12 @@
 #include "app/window/FactoryJob.h"
 
+#include "core/Profile.h"
 #include "core/UpdateSettings.h"
 
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
 namespace {
-
-bool SameNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
 
 std::string Hex(int32_t value) {
   char text[16];
@@ -46,7 +39,7 @@ std::string ListChoice(const std::vector<std::string>& entries, int32_t pos) {
   if (pos < 0 || static_cast<size_t>(pos) >= entries.size()) return {};
   const std::string& text = entries[static_cast<size_t>(pos)];
   for (size_t i = 0; i < entries.size(); ++i)
-    if (SameNoCase(entries[i], text)) {
+    if (EqualNoCase(entries[i], text)) {
       // The text picks the first entry that has it; numbers are read as positions only when no entry has them.
       const bool numeric = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
       if (i == static_cast<size_t>(pos) && !numeric) return text;
