@@ -276,6 +276,9 @@ PortPlace CBoardSession::Place() const {
 bool CBoardSession::TakeEnding(RunFacts& facts) {
   if (auto outcome = m_observer.Outcome()) {
     facts.outcome = outcome;
+    // A wind-down that the update finished on its own (the block in flight
+    // ended before the grace did) is said as the stop it came from.
+    if (*outcome == UpdateOutcome::Stopped && m_setUp.stop.Requested()) m_out.Message("interrupted");
     AwaitEndAnswer();
     return true;
   }
